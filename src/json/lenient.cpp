@@ -1,0 +1,195 @@
+#include "json/lenient.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <locale.h>
+
+namespace kestrel::json {
+
+namespace {
+
+// 2^63 as a double: the first whole number beyond the signed 64-bit range.
+constexpr double twoTo63 = 9223372036854775808.0;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Checks the decimal number grammar: sign, digits with optional fraction (at least one digit in
+// all), optional exponent with at least one digit.
+bool isDecimalNumber(std::string_view t) {
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < t.size() && isDigit(t[i])) ++i, ++digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && isDigit(t[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t expDigits = 0;
+        while (i < t.size() && isDigit(t[i])) ++i, ++expDigits;
+        if (expDigits == 0) return false;
+    }
+    return i == t.size();
+}
+
+locale_t cLocale() {
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+template <typename Float, typename Convert>
+std::optional<Float> parseDecimal(std::string_view text, Convert convert) {
+    if (!isDecimalNumber(text)) return std::nullopt;
+    const std::string owned(text); // the C conversion needs a terminated string
+    char* end = nullptr;
+    errno = 0;
+    const Float value = convert(owned.c_str(), &end, cLocale());
+    if (end != owned.c_str() + owned.size()) return std::nullopt;
+    if (errno == ERANGE && std::isinf(value)) return std::nullopt;
+    return value;
+}
+
+bool tooDeep(std::string_view text) {
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > maxNestingDepth) return true;
+        } else if ((c == '}' || c == ']') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<std::string> asText(const JsonValue& value) {
+    if (!value.is_string()) return std::nullopt;
+    return value.get_ref<const std::string&>();
+}
+
+std::optional<std::int64_t> asInt64(const JsonValue& value) {
+    if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
+    if (value.is_number_unsigned()) {
+        const auto u = value.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::nullopt;
+        return static_cast<std::int64_t>(u);
+    }
+    if (value.is_number_float()) {
+        const double d = value.get<double>();
+        if (!std::isfinite(d) || std::trunc(d) != d || d < -twoTo63 || d >= twoTo63)
+            return std::nullopt;
+        return static_cast<std::int64_t>(d);
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> asBool(const JsonValue& value) {
+    if (!value.is_boolean()) return std::nullopt;
+    return value.get<bool>();
+}
+
+std::optional<float> asFloat(const JsonValue& value) {
+    const auto d = asDouble(value);
+    if (!d || std::fabs(*d) > static_cast<double>(std::numeric_limits<float>::max()))
+        return std::nullopt;
+    return static_cast<float>(*d);
+}
+
+std::optional<double> asDouble(const JsonValue& value) {
+    if (!value.is_number()) return std::nullopt;
+    const double d = value.get<double>();
+    if (!std::isfinite(d)) return std::nullopt;
+    return d;
+}
+
+const JsonValue* member(const JsonValue& object, std::string_view key) {
+    if (!object.is_object()) return nullptr;
+    const auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+std::optional<std::string> readText(const JsonValue& object, std::string_view key) {
+    const JsonValue* v = member(object, key);
+    return v ? asText(*v) : std::nullopt;
+}
+
+std::optional<std::int64_t> readInt64(const JsonValue& object, std::string_view key) {
+    const JsonValue* v = member(object, key);
+    return v ? asInt64(*v) : std::nullopt;
+}
+
+std::optional<bool> readBool(const JsonValue& object, std::string_view key) {
+    const JsonValue* v = member(object, key);
+    return v ? asBool(*v) : std::nullopt;
+}
+
+std::optional<float> readFloat(const JsonValue& object, std::string_view key) {
+    const JsonValue* v = member(object, key);
+    return v ? asFloat(*v) : std::nullopt;
+}
+
+std::optional<double> readDouble(const JsonValue& object, std::string_view key) {
+    const JsonValue* v = member(object, key);
+    return v ? asDouble(*v) : std::nullopt;
+}
+
+const JsonValue* readObject(const JsonValue& object, std::string_view key) {
+    const JsonValue* v = member(object, key);
+    return v && v->is_object() ? v : nullptr;
+}
+
+std::optional<std::int64_t> parseInt64Text(std::string_view text) {
+    std::size_t start = 0;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) start = 1;
+    if (start == text.size()) return std::nullopt;
+    for (std::size_t i = start; i < text.size(); ++i)
+        if (!isDigit(text[i])) return std::nullopt;
+    // from_chars takes a leading '-' but not '+'.
+    const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+    const char* last = text.data() + text.size();
+    std::int64_t value = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last) return std::nullopt;
+    return value;
+}
+
+std::optional<float> parseFloatText(std::string_view text) {
+    return parseDecimal<float>(text, strtof_l);
+}
+
+std::optional<double> parseDoubleText(std::string_view text) {
+    return parseDecimal<double>(text, strtod_l);
+}
+
+std::optional<JsonValue> parseDocument(std::string_view utf8) {
+    if (tooDeep(utf8)) return std::nullopt;
+    JsonValue value =
+        JsonValue::parse(utf8.begin(), utf8.end(), nullptr, /*allow_exceptions=*/false);
+    if (value.is_discarded()) return std::nullopt;
+    return value;
+}
+
+std::optional<JsonValue> parseSerialized(std::string_view utf8) {
+    auto value = parseDocument(utf8);
+    if (!value || !(value->is_object() || value->is_array())) return std::nullopt;
+    return value;
+}
+
+} // namespace kestrel::json
