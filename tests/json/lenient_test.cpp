@@ -72,8 +72,10 @@ TEST(WholeTextNumbers, Integers) {
     EXPECT_EQ(json::parseInt64Text("+48"), 48);
     EXPECT_EQ(json::parseInt64Text("-3"), -3);
     EXPECT_EQ(json::parseInt64Text("007"), 7);
-    EXPECT_EQ(json::parseInt64Text("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(json::parseInt64Text("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(json::parseInt64Text("9223372036854775807"),
+              std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(json::parseInt64Text("-9223372036854775808"),
+              std::numeric_limits<std::int64_t>::min());
     for (const char* text : {"", "+", "-", " 12", "12 ", "12.5", "8.0", "1e3", "0x10", "+-1", "--1",
                              "9223372036854775808", "-9223372036854775809", "12a", "١٢"})
         EXPECT_FALSE(json::parseInt64Text(text)) << '"' << text << '"';
@@ -111,7 +113,8 @@ TEST(WholeTextNumbers, IndependentOfTheProcessLocale) {
     EXPECT_EQ(json::parseDoubleText("24.5"), 24.5);
     EXPECT_FALSE(json::parseFloatText("0,5"));
     std::setlocale(LC_NUMERIC, saved.c_str());
-    if (!switched) GTEST_SKIP() << "no comma-decimal locale installed; checked in the C locale only";
+    if (!switched)
+        GTEST_SKIP() << "no comma-decimal locale installed; checked in the C locale only";
 }
 
 TEST(SerializedJsonText, AcceptsObjectsAndListsOnly) {
