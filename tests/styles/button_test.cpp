@@ -32,8 +32,13 @@ TEST(ButtonFromDictionary, FullDictionary) {
         "background-color": "rgba(0, 0, 0, 0.5)", "opacity": "0.75", "display": "true",
         "height": "16x9", "radius": "8", "image-size": "contain", "image-position": "right",
         "unrelated": "ignored"})j"));
-    const Button expected{"rgba(0, 0, 0, 0.5)", 0.75f, "rgba(0, 0, 0, 0.5)", true, 8,
-                          Height{std::nullopt, 16.0f, 9.0f}, ImageSize::contain,
+    const Button expected{"rgba(0, 0, 0, 0.5)",
+                          0.75f,
+                          "rgba(0, 0, 0, 0.5)",
+                          true,
+                          8,
+                          Height{std::nullopt, 16.0f, 9.0f},
+                          ImageSize::contain,
                           HorizontalPosition::right};
     EXPECT_EQ(button, expected);
 }
@@ -63,14 +68,29 @@ TEST(ButtonFromDictionary, OpacityFromWholeNumericTextOrNumber) {
         JsonValue value;
         std::optional<float> expected;
     };
-    const std::vector<Case> cases{
-        {"0.5", 0.5f},       {0.5, 0.5f},          {0, 0.0f},         {1, 1.0f},
-        {"1", 1.0f},         {"-0.25", -0.25f},    {"+.5", 0.5f},     {"5e-1", 0.5f},
-        {0.8, 0.8f},         {"0.8", 0.8f},        {"50%", {}},       {" 0.5", {}},
-        {"0.5 ", {}},        {"", {}},             {"0,5", {}},       {"inf", {}},
-        {"nan", {}},         {"0x1p-1", {}},       {"1e39", {}},      {1e39, {}},
-        {true, {}},          {nullptr, {}},        {JsonValue::array(), {}},
-    };
+    const std::vector<Case> cases{{"0.5", 0.5f},
+                                  {0.5, 0.5f},
+                                  {0, 0.0f},
+                                  {1, 1.0f},
+                                  {"1", 1.0f},
+                                  {"-0.25", -0.25f},
+                                  {"+.5", 0.5f},
+                                  {"5e-1", 0.5f},
+                                  {0.8, 0.8f},
+                                  {"0.8", 0.8f},
+                                  {"50%", {}},
+                                  {" 0.5", {}},
+                                  {"0.5 ", {}},
+                                  {"", {}},
+                                  {"0,5", {}},
+                                  {"inf", {}},
+                                  {"nan", {}},
+                                  {"0x1p-1", {}},
+                                  {"1e39", {}},
+                                  {1e39, {}},
+                                  {true, {}},
+                                  {nullptr, {}},
+                                  {JsonValue::array(), {}}};
     for (const auto& c : cases)
         EXPECT_EQ(buttonWith("opacity", c.value).opacity, c.expected) << c.value.dump();
 }
@@ -81,10 +101,9 @@ TEST(ButtonFromDictionary, DisplayIsTrueOnlyForExactTextTrue) {
         std::optional<bool> expected;
     };
     const std::vector<Case> cases{
-        {"true", true},  {"false", false},  {"True", false}, {"TRUE", false}, {"1", false},
-        {"yes", false},  {"", false},       {" true", false}, {"true ", false}, {true, {}},
-        {false, {}},     {1, {}},           {nullptr, {}},   {JsonValue::object(), {}},
-    };
+        {"true", true}, {"false", false}, {"True", false},  {"TRUE", false},          {"1", false},
+        {"yes", false}, {"", false},      {" true", false}, {"true ", false},         {true, {}},
+        {false, {}},    {1, {}},          {nullptr, {}},    {JsonValue::object(), {}}};
     for (const auto& c : cases)
         EXPECT_EQ(buttonWith("display", c.value).display, c.expected) << c.value.dump();
 }
@@ -95,28 +114,26 @@ TEST(ButtonFromDictionary, HeightAsIntegerOrRatioText) {
         std::optional<Height> expected;
     };
     const std::optional<float> none;
-    const std::vector<Case> cases{
-        {"48", Height{48, none, none}},
-        {"+48", Height{48, none, none}},
-        {"-1", Height{-1, none, none}},
-        {"0", Height{0, none, none}},
-        {"16x9", Height{std::nullopt, 16.0f, 9.0f}},
-        {"1.5x2.5", Height{std::nullopt, 1.5f, 2.5f}},
-        {"16x9x4", Height{std::nullopt, 16.0f, 9.0f}},
-        {"x", Height{}},
-        {"axb", Height{}},
-        {"16x", Height{std::nullopt, 16.0f, none}},
-        {"x9", Height{std::nullopt, none, 9.0f}},
-        {"16 x 9", Height{}},
-        {"xx9", Height{}},
-        {"50.5", std::nullopt},
-        {"16X9", std::nullopt},
-        {"", std::nullopt},
-        {" 48", std::nullopt},
-        {"9223372036854775808", std::nullopt},
-        {48, std::nullopt},
-        {JsonValue{{"value", 48}}, std::nullopt},
-    };
+    const std::vector<Case> cases{{"48", Height{48, none, none}},
+                                  {"+48", Height{48, none, none}},
+                                  {"-1", Height{-1, none, none}},
+                                  {"0", Height{0, none, none}},
+                                  {"16x9", Height{std::nullopt, 16.0f, 9.0f}},
+                                  {"1.5x2.5", Height{std::nullopt, 1.5f, 2.5f}},
+                                  {"16x9x4", Height{std::nullopt, 16.0f, 9.0f}},
+                                  {"x", Height{}},
+                                  {"axb", Height{}},
+                                  {"16x", Height{std::nullopt, 16.0f, none}},
+                                  {"x9", Height{std::nullopt, none, 9.0f}},
+                                  {"16 x 9", Height{}},
+                                  {"xx9", Height{}},
+                                  {"50.5", std::nullopt},
+                                  {"16X9", std::nullopt},
+                                  {"", std::nullopt},
+                                  {" 48", std::nullopt},
+                                  {"9223372036854775808", std::nullopt},
+                                  {48, std::nullopt},
+                                  {JsonValue{{"value", 48}}, std::nullopt}};
     for (const auto& c : cases)
         EXPECT_EQ(buttonWith("height", c.value).height, c.expected) << c.value.dump();
 }
@@ -139,8 +156,7 @@ TEST(ButtonFromDictionary, RadiusFromWholeIntegerText) {
         {"8px", {}},
         {"+", {}},
         {"", {}},
-        {8, {}},
-    };
+        {8, {}}};
     for (const auto& c : cases)
         EXPECT_EQ(buttonWith("radius", c.value).radius, c.expected) << c.value.dump();
 }
