@@ -55,16 +55,6 @@ TEST(DefaultStyles, UrlStyleFieldByField) {
     EXPECT_FALSE(style.text->rgbaColor);
 }
 
-TEST(DefaultStyles, ParsedStyleDiffersFromDefaultByItsCodeKind) {
-    const auto parsed = Style::fromDictionary(JsonValue::parse(R"j({
-        "button": {"background-color": "#000000", "opacity": "0.6"},
-        "text": {"color": "#FFFFFF", "opacity": "1", "background-color": "rgba(0, 0, 0, 0)"}})j"));
-    auto expected = Style::forQrCodeType(QrCodeType::url);
-    EXPECT_NE(parsed, expected);
-    expected.qrCodeType.reset();
-    EXPECT_EQ(parsed, expected);
-}
-
 TEST(ScannedCodeActions, CodeUrlFieldByField) {
     const std::string text = "https://example.org/a?b=c";
     const auto action = Action::fromCodeUrl(text);

@@ -60,57 +60,40 @@ TEST(ActionDecoding, CompleteActionObject) {
 }
 
 TEST(ActionDecoding, TypeIsAnExactUpperCaseRawValue) {
-    struct Case {
-        JsonValue type;
-        std::optional<ActionType> expected;
-    };
-    const std::vector<Case> cases{{"URL", ActionType::Url},
-                                  {"VCARD", ActionType::VCard},
-                                  {"CALENDAR", ActionType::Calendar},
-                                  {"SMS", ActionType::Sms},
-                                  {"UNKNOWN", ActionType::Unknown},
-                                  {"url", std::nullopt},
-                                  {"Url", std::nullopt},
-                                  {"VCard", std::nullopt},
-                                  {" URL", std::nullopt},
-                                  {"", std::nullopt},
-                                  {"WEB", std::nullopt},
-                                  {1, std::nullopt},
-                                  {nullptr, std::nullopt},
-                                  {JsonValue::array({"URL"}), std::nullopt}};
-    for (const auto& c : cases)
-        EXPECT_EQ(Action::decode(JsonValue{{"Type", c.type}}).type, c.expected) << c.type.dump();
+    EXPECT_EQ(Action::decode(JsonValue{{"Type", "URL"}}).type, ActionType::Url);
+    EXPECT_EQ(Action::decode(JsonValue{{"Type", "VCARD"}}).type, ActionType::VCard);
+    EXPECT_EQ(Action::decode(JsonValue{{"Type", "UNKNOWN"}}).type, ActionType::Unknown);
+    // Anything else is absent, not Unknown.
+    for (const JsonValue& type :
+         {JsonValue("url"), JsonValue("Url"), JsonValue("VCard"), JsonValue(" URL"), JsonValue(""),
+          JsonValue("WEB"), JsonValue(1), JsonValue(nullptr), JsonValue::array({"URL"})})
+        EXPECT_FALSE(Action::decode(JsonValue{{"Type", type}}).type) << type.dump();
 }
 
 TEST(ActionDecoding, IntegersMustBeWholeNumbersInRange) {
-    struct Case {
-        const char* json;
-        std::optional<std::int64_t> expected;
+    const auto decodeBoth = [](const std::string& number) {
+        return Action::decode(JsonValue::parse(R"({"Name":"n","Priority":)" + number +
+                                               R"(,"Order":)" + number + "}"));
     };
-    const std::vector<Case> cases{{"7", 7},
-                                  {"-7", -7},
-                                  {"0", 0},
-                                  {"9223372036854775807", INT64_MAX},
-                                  {"-9223372036854775808", INT64_MIN},
-                                  {"9223372036854775808", std::nullopt},
-                                  {"18446744073709551616", std::nullopt},
-                                  {"-9223372036854775809", std::nullopt},
-                                  {"3.0", 3},
-                                  {"1e3", 1000},
-                                  {"1e300", std::nullopt},
-                                  {"2.5", std::nullopt},
-                                  {"\"3\"", std::nullopt},
-                                  {"true", std::nullopt},
-                                  {"null", std::nullopt},
-                                  {"[3]", std::nullopt},
-                                  {"{\"value\":3}", std::nullopt}};
-    for (const auto& c : cases) {
-        const auto value = JsonValue::parse(std::string(R"({"Name":"n","Priority":)") + c.json +
-                                            R"(,"Order":)" + c.json + "}");
-        const auto action = Action::decode(value);
-        EXPECT_EQ(action.priority, c.expected) << c.json;
-        EXPECT_EQ(action.order, c.expected) << c.json;
-        EXPECT_EQ(action.name, "n") << c.json;
+    const std::vector<std::pair<const char*, std::int64_t>> accepted{
+        {"7", 7},
+        {"-7", -7},
+        {"0", 0},
+        {"3.0", 3},
+        {"1e3", 1000},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN}};
+    for (const auto& [number, expected] : accepted) {
+        const auto action = decodeBoth(number);
+        EXPECT_EQ(action.priority, expected) << number;
+        EXPECT_EQ(action.order, expected) << number;
+    }
+    for (const char* number :
+         {"9223372036854775808", "18446744073709551616", "-9223372036854775809", "1e300", "2.5",
+          "\"3\"", "true", "null", "[3]", "{\"value\":3}"}) {
+        const auto action = decodeBoth(number);
+        EXPECT_FALSE(action.priority || action.order) << number;
+        EXPECT_EQ(action.name, "n") << number;
     }
 }
 
@@ -218,32 +201,16 @@ TEST(ActionDecoding, ValueThatIsNotAnObjectIsADecodingError) {
 }
 
 TEST(ContentAccessors, AlwaysAbsentWhateverTheDictionaryHolds) {
-    const auto content = Content::fromDictionary(JsonValue::parse(R"({
-        "Text": "t", "VCalendar": "v", "IsEmbeddedWebView": true, "IsAnonymousURL": true,
-        "Url": "https://example.org", "ContentType": "text/html", "VCard": "BEGIN:VCARD",
-        "ShareContent": "s", "ShareUrl": "u", "EmailContent": "c", "EmailAddress": "a@b",
-        "EmailSubject": "s", "SmsContent": "c", "SmsNumber": "1", "Number": "1",
-        "PhoneNumber": "1", "MapLongitude": 1.5, "MapLatitude": 2.5, "Longitude": 1.5,
-        "Latitude": 2.5, "MapSearchAddress": "x"})"),
-                                                 ActionType::Url);
-    EXPECT_FALSE(content.text());
-    EXPECT_FALSE(content.vcalendar());
-    EXPECT_FALSE(content.isEmbeddedWebView());
-    EXPECT_FALSE(content.isAnonymousURL());
-    EXPECT_FALSE(content.url());
-    EXPECT_FALSE(content.urlContentType());
-    EXPECT_FALSE(content.vcard());
-    EXPECT_FALSE(content.shareContent());
-    EXPECT_FALSE(content.shareUrl());
-    EXPECT_FALSE(content.emailContent());
-    EXPECT_FALSE(content.emailAddress());
-    EXPECT_FALSE(content.emailSubject());
-    EXPECT_FALSE(content.smsContent());
-    EXPECT_FALSE(content.smsNumber());
-    EXPECT_FALSE(content.phoneNumber());
-    EXPECT_FALSE(content.mapLongitude());
-    EXPECT_FALSE(content.mapLatitude());
-    EXPECT_FALSE(content.mapSearchAddress());
+    const auto content = Content::fromDictionary(
+        JsonValue::parse(R"({"Text": "t", "IsEmbeddedWebView": true, "Url": "https://example.org",
+            "Number": "1", "MapLongitude": 1.5, "Latitude": 2.5, "EmailAddress": "a@b"})"),
+        ActionType::Url);
+    EXPECT_FALSE(content.text() || content.vcalendar() || content.isEmbeddedWebView() ||
+                 content.isAnonymousURL() || content.url() || content.urlContentType() ||
+                 content.vcard() || content.shareContent() || content.shareUrl() ||
+                 content.emailContent() || content.emailAddress() || content.emailSubject() ||
+                 content.smsContent() || content.smsNumber() || content.phoneNumber() ||
+                 content.mapLongitude() || content.mapLatitude() || content.mapSearchAddress());
     ASSERT_TRUE(content.dictionary);
     EXPECT_EQ(content.dictionary->at("Url"), "https://example.org");
 }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 using kestrel::Button;
@@ -64,35 +65,16 @@ TEST(ButtonFromDictionary, RgbaColorOnlyForLowerCaseRgbaSubstring) {
 }
 
 TEST(ButtonFromDictionary, OpacityFromWholeNumericTextOrNumber) {
-    struct Case {
-        JsonValue value;
-        std::optional<float> expected;
-    };
-    const std::vector<Case> cases{{"0.5", 0.5f},
-                                  {0.5, 0.5f},
-                                  {0, 0.0f},
-                                  {1, 1.0f},
-                                  {"1", 1.0f},
-                                  {"-0.25", -0.25f},
-                                  {"+.5", 0.5f},
-                                  {"5e-1", 0.5f},
-                                  {0.8, 0.8f},
-                                  {"0.8", 0.8f},
-                                  {"50%", {}},
-                                  {" 0.5", {}},
-                                  {"0.5 ", {}},
-                                  {"", {}},
-                                  {"0,5", {}},
-                                  {"inf", {}},
-                                  {"nan", {}},
-                                  {"0x1p-1", {}},
-                                  {"1e39", {}},
-                                  {1e39, {}},
-                                  {true, {}},
-                                  {nullptr, {}},
-                                  {JsonValue::array(), {}}};
-    for (const auto& c : cases)
-        EXPECT_EQ(buttonWith("opacity", c.value).opacity, c.expected) << c.value.dump();
+    const std::vector<std::pair<JsonValue, float>> accepted{
+        {"0.5", 0.5f}, {0.5, 0.5f},    {0, 0.0f},         {1, 1.0f},   {"1", 1.0f},
+        {"+.5", 0.5f}, {"5e-1", 0.5f}, {"-0.25", -0.25f}, {0.8, 0.8f}, {"0.8", 0.8f}};
+    for (const auto& [value, expected] : accepted)
+        EXPECT_EQ(buttonWith("opacity", value).opacity, expected) << value.dump();
+    for (const JsonValue& value :
+         {JsonValue("50%"), JsonValue(" 0.5"), JsonValue("0.5 "), JsonValue(""), JsonValue("0,5"),
+          JsonValue("inf"), JsonValue("nan"), JsonValue("0x1p-1"), JsonValue("1e39"),
+          JsonValue(1e39), JsonValue(true), JsonValue(nullptr), JsonValue::array()})
+        EXPECT_FALSE(buttonWith("opacity", value).opacity) << value.dump();
 }
 
 TEST(ButtonFromDictionary, DisplayIsTrueOnlyForExactTextTrue) {
@@ -109,56 +91,40 @@ TEST(ButtonFromDictionary, DisplayIsTrueOnlyForExactTextTrue) {
 }
 
 TEST(ButtonFromDictionary, HeightAsIntegerOrRatioText) {
-    struct Case {
-        JsonValue value;
-        std::optional<Height> expected;
-    };
     const std::optional<float> none;
-    const std::vector<Case> cases{{"48", Height{48, none, none}},
-                                  {"+48", Height{48, none, none}},
-                                  {"-1", Height{-1, none, none}},
-                                  {"0", Height{0, none, none}},
-                                  {"16x9", Height{std::nullopt, 16.0f, 9.0f}},
-                                  {"1.5x2.5", Height{std::nullopt, 1.5f, 2.5f}},
-                                  {"16x9x4", Height{std::nullopt, 16.0f, 9.0f}},
-                                  {"x", Height{}},
-                                  {"axb", Height{}},
-                                  {"16x", Height{std::nullopt, 16.0f, none}},
-                                  {"x9", Height{std::nullopt, none, 9.0f}},
-                                  {"16 x 9", Height{}},
-                                  {"xx9", Height{}},
-                                  {"50.5", std::nullopt},
-                                  {"16X9", std::nullopt},
-                                  {"", std::nullopt},
-                                  {" 48", std::nullopt},
-                                  {"9223372036854775808", std::nullopt},
-                                  {48, std::nullopt},
-                                  {JsonValue{{"value", 48}}, std::nullopt}};
-    for (const auto& c : cases)
-        EXPECT_EQ(buttonWith("height", c.value).height, c.expected) << c.value.dump();
+    const std::optional<std::int64_t> noValue;
+    const std::vector<std::pair<const char*, Height>> accepted{{"48", {48, none, none}},
+                                                               {"+48", {48, none, none}},
+                                                               {"-1", {-1, none, none}},
+                                                               {"16x9", {noValue, 16, 9}},
+                                                               {"1.5x2.5", {noValue, 1.5, 2.5}},
+                                                               {"16x9x4", {noValue, 16, 9}},
+                                                               {"16x", {noValue, 16, none}},
+                                                               {"x9", {noValue, none, 9}},
+                                                               {"x", {}},
+                                                               {"axb", {}},
+                                                               {"16 x 9", {}},
+                                                               {"xx9", {}}};
+    for (const auto& [text, expected] : accepted)
+        EXPECT_EQ(buttonWith("height", text).height, expected) << text;
+    for (const JsonValue& value :
+         {JsonValue("50.5"), JsonValue("16X9"), JsonValue(""), JsonValue(" 48"),
+          JsonValue("9223372036854775808"), JsonValue(48), JsonValue{{"value", 48}}})
+        EXPECT_FALSE(buttonWith("height", value).height) << value.dump();
 }
 
 TEST(ButtonFromDictionary, RadiusFromWholeIntegerText) {
-    struct Case {
-        JsonValue value;
-        std::optional<std::int64_t> expected;
-    };
-    const std::vector<Case> cases{
-        {"8", 8},
-        {"+8", 8},
-        {"-8", -8},
-        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
-        {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
-        {"9223372036854775808", {}},
-        {"8.5", {}},
-        {"8.0", {}},
-        {" 8", {}},
-        {"8px", {}},
-        {"+", {}},
-        {"", {}},
-        {8, {}}};
-    for (const auto& c : cases)
-        EXPECT_EQ(buttonWith("radius", c.value).radius, c.expected) << c.value.dump();
+    EXPECT_EQ(buttonWith("radius", "8").radius, 8);
+    EXPECT_EQ(buttonWith("radius", "+8").radius, 8);
+    EXPECT_EQ(buttonWith("radius", "-8").radius, -8);
+    EXPECT_EQ(buttonWith("radius", "9223372036854775807").radius,
+              std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(buttonWith("radius", "-9223372036854775808").radius,
+              std::numeric_limits<std::int64_t>::min());
+    for (const JsonValue& value :
+         {JsonValue("9223372036854775808"), JsonValue("8.5"), JsonValue("8.0"), JsonValue(" 8"),
+          JsonValue("8px"), JsonValue("+"), JsonValue(""), JsonValue(8)})
+        EXPECT_FALSE(buttonWith("radius", value).radius) << value.dump();
 }
 
 TEST(ButtonFromDictionary, ImageKeysMatchRawValuesExactly) {

@@ -87,13 +87,9 @@ TEST(TextFromDictionary, FontSizeOnlyFromWholeIntegerText) {
         EXPECT_FALSE(textWith("font-size", v).fontSize) << v.dump();
 }
 
-TEST(TextFromDictionary, OpacityAndDisplayFollowTheButtonRules) {
+TEST(TextFromDictionary, OpacityAcceptsANumber) {
     EXPECT_EQ(textWith("opacity", 1).opacity, 1.0f);
-    EXPECT_EQ(textWith("opacity", "0.25").opacity, 0.25f);
     EXPECT_FALSE(textWith("opacity", "25%").opacity);
-    EXPECT_EQ(textWith("display", "true").display, true);
-    EXPECT_EQ(textWith("display", "True").display, false);
-    EXPECT_FALSE(textWith("display", true).display);
 }
 
 TEST(IconFromDictionary, EmptyGivesEveryFieldAbsent) {
