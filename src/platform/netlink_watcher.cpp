@@ -111,6 +111,7 @@ void NetlinkWatcher::run() {
             return;
         }
         if (fds[1].revents != 0) return; // asked to stop
+        if (fds[0].revents & POLLNVAL) return;
         if (fds[0].revents == 0) continue;
 
         changed_ = linksOrAddressesChanged_ = false;

@@ -16,7 +16,7 @@
 
 namespace kestrel::test {
 
-#define ASSERT_IP(arguments)                                                                   \
+#define ASSERT_IP(arguments)                                                                       \
     ASSERT_EQ(::kestrel::test::netns::ip(arguments), 0) << "ip " << (arguments)
 
 class NamespaceTest : public testing::Test {

@@ -88,9 +88,11 @@ TEST_F(NetworkReachabilityOnNetlink, AddressTargetsSeeLocalDirectAndRoutedPaths)
     ASSERT_IP("route add default via 198.51.100.1 dev v0");
     ASSERT_TRUE(watch.waitFor(R)); // every target reads the same, now current, tables
 
-    const std::pair<const char*, ReachabilityFlags> v4[] = {
-        {"198.51.100.2", R | l | d}, {"198.51.100.9", R | d}, {"203.0.113.5", R},
-        {"127.0.0.1", R | l | d},    {"127.8.9.10", R | l | d}};
+    const std::pair<const char*, ReachabilityFlags> v4[] = {{"198.51.100.2", R | l | d},
+                                                            {"198.51.100.9", R | d},
+                                                            {"203.0.113.5", R},
+                                                            {"127.0.0.1", R | l | d},
+                                                            {"127.8.9.10", R | l | d}};
     for (const auto& [text, expected] : v4) {
         auto target = NetworkReachability::createWithAddress(ipv4(text));
         ASSERT_TRUE(target) << text;
@@ -98,7 +100,7 @@ TEST_F(NetworkReachabilityOnNetlink, AddressTargetsSeeLocalDirectAndRoutedPaths)
     }
     const std::pair<const char*, ReachabilityFlags> v6[] = {{"::1", R | l | d},
                                                             {"2001:db8::1", 0}, // no IPv6 route
-                                                            {"::", R}}; // any route
+                                                            {"::", R}};         // any route
     for (const auto& [text, expected] : v6) {
         auto target = NetworkReachability::createWithAddress(ipv6(text));
         ASSERT_TRUE(target) << text;

@@ -49,8 +49,7 @@ NetworkSnapshot laptop() {
     NetworkSnapshot s;
     s.links = {link(1, "lo"), link(2, "eth0"), link(3, "wwan0")};
     s.routes = {route("127.0.0.0", 8, 1, false, 0, RTN_LOCAL, RT_TABLE_LOCAL),
-                route("192.0.2.0", 24, 2, false),
-                route("0.0.0.0", 0, 2, true, 100),
+                route("192.0.2.0", 24, 2, false), route("0.0.0.0", 0, 2, true, 100),
                 route("0.0.0.0", 0, 3, true, 700)};
     s.addresses = {{ip("127.0.0.1"), 1}, {ip("192.0.2.10"), 2}, {ip("::1"), 1}};
     return s;

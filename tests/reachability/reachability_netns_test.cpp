@@ -191,28 +191,4 @@ TEST_F(ReachabilityEndToEnd, FactoriesMakeMonitorsOnRealTargets) {
     EXPECT_FALSE(Reachability::create(std::string(300, 'x')));
 }
 
-TEST_F(ReachabilityEndToEnd, DroppedMonitorIsNotCalledWhenTheNetworkChanges) {
-    auto callsAfterDrop = std::make_shared<std::atomic<int>>(0);
-    auto dropped = std::make_shared<std::atomic<bool>>(false);
-    {
-        Monitor m;
-        ASSERT_TRUE(m.monitor);
-        auto count = [callsAfterDrop, dropped](Reachability&) { *callsAfterDrop += *dropped; };
-        m.monitor->setWhenReachable(count);
-        m.monitor->setWhenUnreachable(count);
-        m.monitor->startNotifier();
-        m.source->settleFirstEvaluation();
-        m.monitor.reset();
-    }
-    *dropped = true;
-
-    auto target = NetworkReachability::createWithAddress(ipv4("0.0.0.0"));
-    FlagWatch watch(target);
-    addLink();
-    ASSERT_IP("route add default dev v0");
-    ASSERT_TRUE(watch.waitFor(ReachabilityFlag::reachable | ReachabilityFlag::isDirect));
-    DispatchQueue::main().sync([] {});
-    EXPECT_EQ(callsAfterDrop->load(), 0);
-}
-
 } // namespace

@@ -33,15 +33,14 @@ struct StatusCase {
 };
 
 const StatusCase statusCases[] = {
-    {"no flags", 0, true, false, false, false, Status::notReachable, "No Connection",
-     "-- -------"},
+    {"no flags", 0, true, false, false, false, Status::notReachable, "No Connection", "-- -------"},
     {"reachable only", R, true, true, true, false, Status::reachableViaWiFi, "WiFi", "-R -------"},
     {"cellular", R | W, true, true, false, true, Status::reachableViaWWAN, "Cellular",
      "WR -------"},
     {"cellular not allowed", R | W, false, false, false, true, Status::notReachable,
      "No Connection", "WR -------"},
-    {"connection required and transient", R | c | t, true, false, true, false,
-     Status::notReachable, "No Connection", "-R ct-----"},
+    {"connection required and transient", R | c | t, true, false, true, false, Status::notReachable,
+     "No Connection", "-R ct-----"},
     {"connection required alone", R | c, true, true, true, false, Status::reachableViaWiFi, "WiFi",
      "-R c------"},
     {"transient alone", R | t, true, true, true, false, Status::reachableViaWiFi, "WiFi",
@@ -94,16 +93,6 @@ TEST(ReachabilityDescription, EachFlagHasItsOwnPosition) {
     }
 }
 
-TEST(ReachabilityFlagsRead, AreReadAfreshEachTime) {
-    auto source = std::make_shared<ManualFlagSource>(R);
-    auto monitor = Reachability::create(source);
-    EXPECT_TRUE(monitor->isReachable());
-    source->setFlags(R | W); // no notifier running: nothing is cached
-    EXPECT_EQ(monitor->currentReachabilityStatus(), Status::reachableViaWWAN);
-    source->setFlags(0);
-    EXPECT_EQ(monitor->currentReachabilityStatus(), Status::notReachable);
-}
-
 TEST(ReachabilityFlagsRead, AFailedReadCountsAsNoFlags) {
     auto source = std::make_shared<ManualFlagSource>(R | W | d);
     source->failReads(true);
@@ -125,16 +114,6 @@ TEST(ReachabilityFlagsRead, WithoutASourceEverythingIsUnreachableAndStartDoesNot
     EXPECT_NO_THROW(monitor->startNotifier());
     kestrel::platform::DispatchQueue::main().sync([] {});
     EXPECT_EQ(calls, 0);
-}
-
-TEST(ReachabilityMembers, StartWithTheirCreationValues) {
-    auto monitor = Reachability::create(std::make_shared<ManualFlagSource>());
-    EXPECT_FALSE(monitor->whenReachable());
-    EXPECT_FALSE(monitor->whenUnreachable());
-    EXPECT_TRUE(monitor->reachableOnWWAN());
-    EXPECT_EQ(monitor->notificationCenter(), kestrel::platform::NotificationCenter::defaultCenter());
-    monitor->setNotificationCenter(nullptr);
-    EXPECT_EQ(monitor->notificationCenter(), kestrel::platform::NotificationCenter::defaultCenter());
 }
 
 TEST(NetworkStatus, DescriptionsAndHashing) {

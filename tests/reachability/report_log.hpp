@@ -35,8 +35,10 @@ public:
                                 const auto* object =
                                     std::any_cast<std::shared_ptr<Reachability>>(&n.object);
                                 std::lock_guard lock(state->mutex);
-                                if (object && object->get() == expected) ++state->notifications;
-                                else ++state->strayNotifications;
+                                if (object && object->get() == expected)
+                                    ++state->notifications;
+                                else
+                                    ++state->strayNotifications;
                                 state->changed.notify_all();
                             });
         monitor.setNotificationCenter(center);

@@ -42,9 +42,10 @@ public:
     // The current flags. For a host name whose first resolution has not finished, waits for it at
     // most a short bound (100 ms), then gives absent; the callback runs once it has finished.
     std::optional<ReachabilityFlags> getFlags() override;
-    // The callback runs on the given queue, one call per change of this target's flags (several
-    // kernel events in a row are coalesced). A call already under way may finish after the
-    // callback is removed; none starts afterwards. Never refuses.
+    // The callback runs on the given queue, once per change of this target's flags (kernel events
+    // in quick succession are coalesced). Replacing or removing it waits for a call under way on
+    // another thread, so none runs once this returns; from inside the callback it returns at once.
+    // Never refuses. Destroying the target removes the callback the same way.
     bool setCallback(Callback callback) override;
     bool setDispatchQueue(std::shared_ptr<DispatchQueue> queue) override;
 
