@@ -47,8 +47,9 @@ class Bitmap {
 public:
     // Largest pixel count the library makes or decodes (64 Mi pixels, 256 MiB of RGBA).
     static constexpr std::int64_t maxPixelCount = std::int64_t{1} << 26;
-    // Longest side the library makes or decodes, in pixels.
-    static constexpr int maxPixelSide = 65535;
+    // Longest side the library makes or decodes, in pixels (2^20); it bounds the per-row
+    // working memory of scaling. JPEG itself stops at 65535.
+    static constexpr int maxPixelSide = 1 << 20;
 
     // Takes ownership of pixel rows of the given geometry. stride is the bytes from one row to
     // the next (0: packed rows). The point size defaults to the pixel size divided by scale.
