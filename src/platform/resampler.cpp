@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -243,10 +244,12 @@ __attribute__((target("avx2"))) std::size_t sumRowsAvx2(const std::uint8_t* cons
     return i;
 }
 
-const bool hasAvx2 = [] {
+bool cpuHasAvx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
-}();
+}
+
+std::atomic<bool> avx2Enabled{cpuHasAvx2()};
 
 // Pairs of horizontal weights packed as two int16s in one int32, ready for a multiply-add.
 std::vector<std::int32_t> packPairs(const AxisWeights& wx) {
@@ -329,6 +332,12 @@ void reduceRowGray(const std::int16_t* rowSums, const AxisWeights& wx, int dstWi
 
 } // namespace
 
+bool enableAvx2(bool enabled) {
+    const bool available = cpuHasAvx2();
+    avx2Enabled = enabled && available;
+    return available;
+}
+
 void draw(const Bitmap& src, double spanWidth, double spanHeight, int dstWidth, int dstHeight,
           Output output, std::uint8_t* dst, std::size_t dstStride) {
     const int channels = bytesPerPixel(src.format());
@@ -357,9 +366,10 @@ void draw(const Bitmap& src, double spanWidth, double spanHeight, int dstWidth, 
             const auto wb = static_cast<std::uint16_t>(t + 1 < count ? w[t + 1] : 0);
             pairWeights[t / 2] = static_cast<std::int32_t>((std::uint32_t{wb} << 16) | wa);
         }
-        const std::size_t done = hasAvx2 ? sumRowsAvx2(rows.data(), pairWeights.data(), count,
-                                                       rowBytes, straight, rowSums.data())
-                                         : 0;
+        const std::size_t done = avx2Enabled.load(std::memory_order_relaxed)
+                                     ? sumRowsAvx2(rows.data(), pairWeights.data(), count, rowBytes,
+                                                   straight, rowSums.data())
+                                     : 0;
         sumRows(rows.data(), pairWeights.data(), count, done, rowBytes, straight, rowSums.data());
         std::uint8_t* out = dst + static_cast<std::size_t>(y) * dstStride;
         if (channels == 4) {

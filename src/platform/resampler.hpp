@@ -37,4 +37,8 @@ AxisWeights axisWeights(int srcLen, int dstLen, double span, int tapMultiple);
 void draw(const Bitmap& src, double spanWidth, double spanHeight, int dstWidth, int dstHeight,
           Output output, std::uint8_t* dst, std::size_t dstStride);
 
+// Turns the AVX2 path on (when the processor has it) or off, so that tests can run the baseline
+// SSE2 path too. Returns whether the processor has AVX2.
+bool enableAvx2(bool enabled);
+
 } // namespace kestrel::platform::resampling

@@ -3,6 +3,7 @@
 // between pixel centres for enlargements. The library works in 14-bit fixed point, so one level
 // of difference is allowed.
 #include "image/image_fixtures.hpp"
+#include "platform/resampler.hpp"
 
 #include <kestrel/platform/graphics.hpp>
 #include <kestrel/service/kestrel_helpers.hpp>
@@ -137,9 +138,13 @@ TEST(ResamplingQuality, TranslucentPixelsAreAveragedPremultiplied) {
                                                                return Rgba{c.b, c.g, c.r, c.a};
                                                            },
                                                            PixelFormat::bgra8);
-        auto out = resizeImage(asFormat, 100, false);
-        const Difference d = compare(*src, *out, areaAverage);
-        EXPECT_LE(d.worst, 1.0);
+        for (bool avx2 : {true, false}) {
+            kestrel::platform::resampling::enableAvx2(avx2);
+            auto out = resizeImage(asFormat, 100, false);
+            const Difference d = compare(*src, *out, areaAverage);
+            EXPECT_LE(d.worst, 1.0);
+        }
+        kestrel::platform::resampling::enableAvx2(true);
     }
 }
 
