@@ -4,6 +4,14 @@
 
 #include <openssl/ssl.h>
 
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/sockios.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -76,6 +84,7 @@ struct UrlParts {
     int port = 0;
 };
 
+// Absent for an address that does not parse; host empty when it names none.
 std::optional<UrlParts> parseUrl(const std::string& url) {
     CURLU* parsed = curl_url();
     if (parsed == nullptr) return std::nullopt;
@@ -83,12 +92,15 @@ std::optional<UrlParts> parseUrl(const std::string& url) {
     char* scheme = nullptr;
     char* host = nullptr;
     char* port = nullptr;
-    // No guessing of a missing scheme and no spaces: the address must be complete as it stands.
+    // No guessing of a missing scheme: the address must be complete as it stands.
     if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &host, CURLU_PUNYCODE) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-        parts = UrlParts{scheme, host, std::atoi(port)};
+        curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK) {
+        parts = UrlParts{scheme, {}, 0};
+        if (curl_url_get(parsed, CURLUPART_HOST, &host, CURLU_PUNYCODE) == CURLUE_OK &&
+            curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+            parts->host = host;
+            parts->port = std::atoi(port);
+        }
         if (parts->host.size() > 2 && parts->host.front() == '[' && parts->host.back() == ']')
             parts->host = parts->host.substr(1, parts->host.size() - 2);
     }
@@ -133,6 +145,8 @@ std::optional<Outcome> CurlTransfer::configure(std::chrono::duration<double> def
     if (!url) return Outcome::failure(HttpErrorCode::invalidRequest, "malformed URL: " + request.url);
     if (url->scheme != "http" && url->scheme != "https")
         return Outcome::failure(HttpErrorCode::unsupportedUrl, "unsupported scheme: " + url->scheme);
+    if (url->host.empty())
+        return Outcome::failure(HttpErrorCode::invalidRequest, "no host in URL: " + request.url);
     host_ = url->host;
     port_ = url->port;
 
@@ -207,6 +221,11 @@ std::optional<Outcome> CurlTransfer::configure(std::chrono::duration<double> def
     curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::onProgress);
     curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(easy_, CURLOPT_SOCKOPTFUNCTION, &CurlTransfer::onSocketOpened);
+    curl_easy_setopt(easy_, CURLOPT_SOCKOPTDATA, this);
+    // The connection may outlive this transfer: its close callback goes to the engine.
+    curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETFUNCTION, &TransferHost::closeSocket);
+    curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETDATA, static_cast<TransferHost*>(&engine_));
     curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlTransfer::onConnected);
     curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
 
@@ -220,6 +239,23 @@ std::optional<Outcome> CurlTransfer::configure(std::chrono::duration<double> def
 std::optional<Clock::time_point> CurlTransfer::idleDeadline() const {
     if (!connected_) return std::nullopt;
     return lastProgress_ + limits_.timeout;
+}
+
+int TransferHost::closeSocket(void* clientp, curl_socket_t socket) {
+    static_cast<TransferHost*>(clientp)->forgetSocket(socket);
+    return ::close(socket);
+}
+
+void CurlTransfer::sampleSendQueue() {
+#if defined(SIOCOUTQ)
+    if (socket_ == CURL_SOCKET_BAD) return;
+    int queued = 0;
+    if (::ioctl(socket_, SIOCOUTQ, &queued) != 0) return;
+    if (queued != sendQueue_) {
+        sendQueue_ = queued;
+        progressed();
+    }
+#endif
 }
 
 void CurlTransfer::stop(StopReason reason, std::string message) {
@@ -302,8 +338,19 @@ int CurlTransfer::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_
     return 0;
 }
 
-int CurlTransfer::onConnected(void* self, char*, char*, int, int) {
+int CurlTransfer::onSocketOpened(void* self, curl_socket_t socket, curlsocktype purpose) {
+    if (purpose == CURLSOCKTYPE_IPCXN)
+        static_cast<CurlTransfer*>(self)->openedSockets_.push_back(socket);
+    return CURL_SOCKOPT_OK;
+}
+
+int CurlTransfer::onConnected(void* self, char* primaryIp, char* localIp, int primaryPort,
+                              int localPort) {
     auto& transfer = *static_cast<CurlTransfer*>(self);
+    const std::string connection = std::string(localIp) + "|" + std::to_string(localPort) + "|" +
+                                   primaryIp + "|" + std::to_string(primaryPort);
+    transfer.socket_ =
+        transfer.engine_.connectionSocket(connection, localPort, transfer.openedSockets_);
     transfer.connected_ = true;
     transfer.progressed();
     return CURL_PREREQFUNC_OK;

@@ -44,6 +44,16 @@ class TransferHost {
 public:
     // Called from inside the TLS handshake of a new connection; returns whether to go on.
     virtual bool evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) = 0;
+    // The socket of the connection a transfer runs on, found by its addresses: one the transfer
+    // opened itself, or one an earlier transfer opened and left for reuse. CURL_SOCKET_BAD when
+    // unknown.
+    virtual curl_socket_t connectionSocket(const std::string& connection, int localPort,
+                                           const std::vector<curl_socket_t>& opened) = 0;
+    // libcurl's close-socket callback; clientp is the TransferHost.
+    static int closeSocket(void* clientp, curl_socket_t socket);
+
+protected:
+    virtual void forgetSocket(curl_socket_t socket) = 0;
 
 protected:
     ~TransferHost() = default;
@@ -76,6 +86,9 @@ public:
     // The time after which a connected exchange without progress has timed out; absent while
     // still connecting (libcurl's connect time-out covers that part).
     std::optional<Clock::time_point> idleDeadline() const;
+    // Counts bytes leaving the socket's send queue as progress: the peer is taking the body in,
+    // even when every byte has long been handed to the kernel.
+    void sampleSendQueue();
     // Moves the idle clock on, e.g. after the transfer thread waited for a trust answer.
     void postponeIdleClock(Clock::duration by) { lastProgress_ += by; }
     void stop(StopReason reason, std::string message = {});
@@ -94,6 +107,7 @@ private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                           curl_off_t ulNow);
+    static int onSocketOpened(void* self, curl_socket_t socket, curlsocktype purpose);
     static int onConnected(void* self, char* primaryIp, char* localIp, int primaryPort,
                            int localPort);
     static CURLcode onSslContext(CURL* curl, void* sslContext, void* self);
@@ -112,6 +126,9 @@ private:
     Clock::time_point lastProgress_ = Clock::now();
     curl_off_t downloaded_ = 0;
     curl_off_t uploaded_ = 0;
+    int sendQueue_ = 0;
+    std::vector<curl_socket_t> openedSockets_;
+    curl_socket_t socket_ = CURL_SOCKET_BAD;
     StopReason stopReason_ = StopReason::none;
     std::string stopMessage_;
 

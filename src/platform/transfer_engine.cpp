@@ -1,6 +1,9 @@
 #include "platform/transfer_engine.hpp"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <condition_variable>
 #include <new>
 #include <stdexcept>
@@ -59,9 +62,18 @@ private:
 namespace {
 // Shared by every copy of the completion handed to the delegate: when the last copy goes without
 // an answer, the challenge counts as cancelled, so the transfer never waits for ever.
-struct TrustResponder {
-    std::shared_ptr<TrustQuestion> question;
-    ~TrustResponder() { question->answer(AuthChallengeDisposition::cancelAuthenticationChallenge); }
+class TrustResponder {
+public:
+    explicit TrustResponder(std::shared_ptr<TrustQuestion> question)
+        : question_(std::move(question)) {}
+    ~TrustResponder() { question_->answer(AuthChallengeDisposition::cancelAuthenticationChallenge); }
+    TrustResponder(const TrustResponder&) = delete;
+    TrustResponder& operator=(const TrustResponder&) = delete;
+
+    void answer(AuthChallengeDisposition disposition) { question_->answer(disposition); }
+
+private:
+    const std::shared_ptr<TrustQuestion> question_;
 };
 } // namespace
 
@@ -222,6 +234,8 @@ void TransferEngine::finishTransfer(CURL* handle, CURLcode result) {
 }
 
 void TransferEngine::enforceIdleTimeouts() {
+    for (auto& [id, transfer] : active_)
+        if (transfer->idleDeadline()) transfer->sampleSendQueue();
     const auto now = Clock::now();
     for (auto it = active_.begin(); it != active_.end();) {
         const auto deadline = it->second->idleDeadline();
@@ -240,13 +254,15 @@ void TransferEngine::enforceIdleTimeouts() {
 }
 
 int TransferEngine::pollTimeoutMs() const {
-    // Wake at the earliest idle deadline, and at least once a second to look again.
-    auto wait = std::chrono::milliseconds(1000);
+    // While exchanges are connected, look at them often enough to see a send queue move and to
+    // catch the earliest idle deadline; an idle session only waits for new work.
+    auto wait = std::chrono::milliseconds(active_.empty() ? 60000 : 1000);
     const auto now = Clock::now();
     for (const auto& [id, transfer] : active_) {
         if (const auto deadline = transfer->idleDeadline()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
-            wait = std::clamp(left, std::chrono::milliseconds(0), wait);
+            wait = std::clamp(left, std::chrono::milliseconds(0),
+                              std::min(wait, std::chrono::milliseconds(250)));
         }
     }
     return static_cast<int>(wait.count());
@@ -277,6 +293,30 @@ void TransferEngine::deliver(std::uint64_t id) {
                         std::move(pending.outcome->error));
 }
 
+curl_socket_t TransferEngine::connectionSocket(const std::string& connection, int localPort,
+                                              const std::vector<curl_socket_t>& opened) {
+    for (const curl_socket_t socket : opened) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) continue;
+        int port = -1;
+        if (address.ss_family == AF_INET)
+            port = ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+        else if (address.ss_family == AF_INET6)
+            port = ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+        if (port == localPort) {
+            connectionSockets_[connection] = socket;
+            return socket;
+        }
+    }
+    const auto known = connectionSockets_.find(connection);
+    return known != connectionSockets_.end() ? known->second : CURL_SOCKET_BAD;
+}
+
+void TransferEngine::forgetSocket(curl_socket_t socket) {
+    std::erase_if(connectionSockets_, [socket](const auto& entry) { return entry.second == socket; });
+}
+
 bool TransferEngine::evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) {
     const ServerTrust trust = trustStore_.evaluate(presented, transfer.host(), transfer.port());
     auto disposition = AuthChallengeDisposition::performDefaultHandling;
@@ -293,7 +333,7 @@ bool TransferEngine::evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX*
         }
         AuthenticationChallenge challenge{ProtectionSpace{
             trust.host, trust.port, "https", AuthenticationMethod::serverTrust, trust}};
-        auto responder = std::make_shared<TrustResponder>(TrustResponder{question});
+        auto responder = std::make_shared<TrustResponder>(question);
         queue_->async([self = shared_from_this(), challenge = std::move(challenge),
                        responder = std::move(responder)]() mutable {
             {
@@ -304,7 +344,7 @@ bool TransferEngine::evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX*
                 *self->owner_, challenge,
                 [responder = std::move(responder)](AuthChallengeDisposition answer,
                                                    const std::optional<UrlCredential>&) {
-                    responder->question->answer(answer);
+                    responder->answer(answer);
                 });
         });
         // Every transfer stands still meanwhile; the wait is not held against their time-outs.

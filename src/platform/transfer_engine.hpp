@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -46,6 +47,11 @@ public:
     void cancel(std::uint64_t id);
 
     bool evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) override;
+    curl_socket_t connectionSocket(const std::string& connection, int localPort,
+                                   const std::vector<curl_socket_t>& opened) override;
+
+protected:
+    void forgetSocket(curl_socket_t socket) override;
 
 private:
     struct Pending {
@@ -84,6 +90,7 @@ private:
 
     // Touched by the transfer thread only.
     std::map<std::uint64_t, std::unique_ptr<CurlTransfer>> active_;
+    std::map<std::string, curl_socket_t> connectionSockets_;
 };
 
 } // namespace kestrel::platform::detail

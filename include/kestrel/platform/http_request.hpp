@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrel::platform {
@@ -19,6 +20,9 @@ struct HttpHeader {
 };
 
 struct HttpRequest {
+    HttpRequest() = default;
+    explicit HttpRequest(std::string url) : url(std::move(url)) {}
+
     // An absolute http:// or https:// address. Checked when the task starts: anything else fails
     // the task with HttpErrorCode::invalidRequest or unsupportedUrl.
     std::string url;
