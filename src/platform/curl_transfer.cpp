@@ -44,11 +44,15 @@ std::string trim(std::string_view text) {
 
 HttpErrorCode codeFor(CURLcode result) {
     switch (result) {
-    case CURLE_COULDNT_RESOLVE_HOST: return HttpErrorCode::cannotFindHost;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return HttpErrorCode::cannotFindHost;
     case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT: return HttpErrorCode::cannotConnectToHost;
-    case CURLE_OPERATION_TIMEDOUT: return HttpErrorCode::timedOut;
-    case CURLE_PEER_FAILED_VERIFICATION: return HttpErrorCode::serverCertificateUntrusted;
+    case CURLE_COULDNT_CONNECT:
+        return HttpErrorCode::cannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT:
+        return HttpErrorCode::timedOut;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return HttpErrorCode::serverCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
@@ -62,19 +66,26 @@ HttpErrorCode codeFor(CURLcode result) {
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
     case CURLE_SSL_CLIENTCERT:
-    case CURLE_USE_SSL_FAILED: return HttpErrorCode::secureConnectionFailed;
+    case CURLE_USE_SSL_FAILED:
+        return HttpErrorCode::secureConnectionFailed;
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_GOT_NOTHING:
-    case CURLE_HTTP2_STREAM: return HttpErrorCode::networkConnectionLost;
+    case CURLE_HTTP2_STREAM:
+        return HttpErrorCode::networkConnectionLost;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_HTTP2:
-    case CURLE_BAD_CONTENT_ENCODING: return HttpErrorCode::badServerResponse;
-    case CURLE_FILESIZE_EXCEEDED: return HttpErrorCode::dataLengthExceedsMaximum;
-    case CURLE_UNSUPPORTED_PROTOCOL: return HttpErrorCode::unsupportedUrl;
-    case CURLE_URL_MALFORMAT: return HttpErrorCode::invalidRequest;
-    default: return HttpErrorCode::unknown;
+    case CURLE_BAD_CONTENT_ENCODING:
+        return HttpErrorCode::badServerResponse;
+    case CURLE_FILESIZE_EXCEEDED:
+        return HttpErrorCode::dataLengthExceedsMaximum;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return HttpErrorCode::unsupportedUrl;
+    case CURLE_URL_MALFORMAT:
+        return HttpErrorCode::invalidRequest;
+    default:
+        return HttpErrorCode::unknown;
     }
 }
 
@@ -142,9 +153,11 @@ std::optional<Outcome> CurlTransfer::configure(std::chrono::duration<double> def
     limits_.timeout = std::chrono::duration_cast<Clock::duration>(timeout);
 
     const auto url = parseUrl(request.url);
-    if (!url) return Outcome::failure(HttpErrorCode::invalidRequest, "malformed URL: " + request.url);
+    if (!url)
+        return Outcome::failure(HttpErrorCode::invalidRequest, "malformed URL: " + request.url);
     if (url->scheme != "http" && url->scheme != "https")
-        return Outcome::failure(HttpErrorCode::unsupportedUrl, "unsupported scheme: " + url->scheme);
+        return Outcome::failure(HttpErrorCode::unsupportedUrl,
+                                "unsupported scheme: " + url->scheme);
     if (url->host.empty())
         return Outcome::failure(HttpErrorCode::invalidRequest, "no host in URL: " + request.url);
     host_ = url->host;
@@ -203,8 +216,8 @@ std::optional<Outcome> CurlTransfer::configure(std::chrono::duration<double> def
         curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, request.httpMethod.c_str());
         // Methods that carry content get a Content-Length even without a body, as servers that
         // insist on one (411) expect.
-        const bool carriesContent = request.httpMethod == "POST" ||
-                                    request.httpMethod == "PUT" || request.httpMethod == "PATCH";
+        const bool carriesContent = request.httpMethod == "POST" || request.httpMethod == "PUT" ||
+                                    request.httpMethod == "PATCH";
         if (request.httpBody || carriesContent) {
             static const char empty[] = "";
             const std::string* body = request.httpBody ? &*request.httpBody : nullptr;
@@ -266,13 +279,16 @@ void CurlTransfer::stop(StopReason reason, std::string message) {
 
 Outcome CurlTransfer::finish(CURLcode result) {
     switch (stopReason_) {
-    case StopReason::timedOut: return Outcome::failure(HttpErrorCode::timedOut, stopMessage_);
+    case StopReason::timedOut:
+        return Outcome::failure(HttpErrorCode::timedOut, stopMessage_);
     case StopReason::bodyTooLarge:
         return Outcome::failure(HttpErrorCode::dataLengthExceedsMaximum, stopMessage_);
     case StopReason::trustRejected:
         return Outcome::failure(HttpErrorCode::serverCertificateUntrusted, stopMessage_);
-    case StopReason::trustCancelled: return Outcome::failure(HttpErrorCode::cancelled, stopMessage_);
-    case StopReason::none: break;
+    case StopReason::trustCancelled:
+        return Outcome::failure(HttpErrorCode::cancelled, stopMessage_);
+    case StopReason::none:
+        break;
     }
     if (result != CURLE_OK) {
         std::string message = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(result);
@@ -297,9 +313,9 @@ std::size_t CurlTransfer::onBody(char* data, std::size_t size, std::size_t count
     const std::size_t length = size * count;
     transfer.progressed();
     if (length > transfer.limits_.maximumBodySize - transfer.body_.size()) {
-        transfer.stop(StopReason::bodyTooLarge, "the reply body is larger than " +
-                                                    std::to_string(transfer.limits_.maximumBodySize) +
-                                                    " bytes");
+        transfer.stop(StopReason::bodyTooLarge,
+                      "the reply body is larger than " +
+                          std::to_string(transfer.limits_.maximumBodySize) + " bytes");
         return CURL_WRITEFUNC_ERROR;
     }
     transfer.body_.append(data, length);

@@ -98,8 +98,8 @@ public:
     Outcome finish(CURLcode result);
 
 private:
-    CurlTransfer(std::uint64_t id, std::shared_ptr<const HttpRequest> request, TransferLimits limits,
-                 TransferHost& engine);
+    CurlTransfer(std::uint64_t id, std::shared_ptr<const HttpRequest> request,
+                 TransferLimits limits, TransferHost& engine);
     std::optional<Outcome> configure(std::chrono::duration<double> defaultTimeout);
     void progressed() { lastProgress_ = Clock::now(); }
 

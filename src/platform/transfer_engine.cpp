@@ -1,9 +1,10 @@
 #include "platform/transfer_engine.hpp"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <algorithm>
 #include <condition_variable>
 #include <new>
 #include <stdexcept>
@@ -66,7 +67,9 @@ class TrustResponder {
 public:
     explicit TrustResponder(std::shared_ptr<TrustQuestion> question)
         : question_(std::move(question)) {}
-    ~TrustResponder() { question_->answer(AuthChallengeDisposition::cancelAuthenticationChallenge); }
+    ~TrustResponder() {
+        question_->answer(AuthChallengeDisposition::cancelAuthenticationChallenge);
+    }
     TrustResponder(const TrustResponder&) = delete;
     TrustResponder& operator=(const TrustResponder&) = delete;
 
@@ -81,9 +84,8 @@ TransferEngine::TransferEngine(const HttpSessionConfiguration& configuration,
                                HttpSessionDelegate* delegate, std::shared_ptr<DispatchQueue> queue)
     : defaultTimeout_(configuration.timeoutIntervalForRequest),
       maximumBodySize_(configuration.maximumResponseBodySize), delegate_(delegate),
-      queue_(std::move(queue)),
-      trustStore_(configuration.useSystemTrustStore,
-                  configuration.additionalTrustedCertificatesPem) {
+      queue_(std::move(queue)), trustStore_(configuration.useSystemTrustStore,
+                                            configuration.additionalTrustedCertificatesPem) {
     initialiseLibcurlOnce();
     multi_ = curl_multi_init();
     if (multi_ == nullptr) throw std::bad_alloc();
@@ -244,7 +246,8 @@ void TransferEngine::enforceIdleTimeouts() {
             continue;
         }
         CurlTransfer& transfer = *it->second;
-        transfer.stop(StopReason::timedOut, "no progress for " + describeSeconds(transfer.timeout()));
+        transfer.stop(StopReason::timedOut,
+                      "no progress for " + describeSeconds(transfer.timeout()));
         curl_multi_remove_handle(multi_, transfer.handle());
         Outcome outcome = transfer.finish(CURLE_OK);
         const auto id = it->first;
@@ -294,7 +297,7 @@ void TransferEngine::deliver(std::uint64_t id) {
 }
 
 curl_socket_t TransferEngine::connectionSocket(const std::string& connection, int localPort,
-                                              const std::vector<curl_socket_t>& opened) {
+                                               const std::vector<curl_socket_t>& opened) {
     for (const curl_socket_t socket : opened) {
         sockaddr_storage address{};
         socklen_t length = sizeof address;
@@ -314,7 +317,8 @@ curl_socket_t TransferEngine::connectionSocket(const std::string& connection, in
 }
 
 void TransferEngine::forgetSocket(curl_socket_t socket) {
-    std::erase_if(connectionSockets_, [socket](const auto& entry) { return entry.second == socket; });
+    std::erase_if(connectionSockets_,
+                  [socket](const auto& entry) { return entry.second == socket; });
 }
 
 bool TransferEngine::evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) {
@@ -362,12 +366,13 @@ bool TransferEngine::evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX*
         transfer.stop(StopReason::trustCancelled, "the server-trust challenge was cancelled");
         return false;
     case AuthChallengeDisposition::useCredential:
-    case AuthChallengeDisposition::performDefaultHandling: break;
+    case AuthChallengeDisposition::performDefaultHandling:
+        break;
     }
     // Whatever the answer, an untrusted chain never passes.
     if (!trust.evaluatedAsTrusted) {
-        transfer.stop(StopReason::trustRejected,
-                      "the certificate of " + trust.host + " is not trusted: " + trust.failureReason);
+        transfer.stop(StopReason::trustRejected, "the certificate of " + trust.host +
+                                                     " is not trusted: " + trust.failureReason);
         return false;
     }
     return true;

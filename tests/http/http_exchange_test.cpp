@@ -10,8 +10,8 @@ using namespace kestrel::platform;
 using kestrel::testing::fetch;
 using kestrel::testing::ReceivedRequest;
 using kestrel::testing::Reply;
-using kestrel::testing::TestServer;
 using kestrel::testing::testConfiguration;
+using kestrel::testing::TestServer;
 
 namespace {
 
@@ -143,16 +143,16 @@ TEST(HttpSessionRequest, MalformedRequestsFailOnTheDelegateQueueWithoutBeingSent
     }
     cases.push_back({"not a URL", HttpRequest{"not a url"}, HttpErrorCode::invalidRequest});
     cases.push_back({"empty URL", HttpRequest{""}, HttpErrorCode::invalidRequest});
-    cases.push_back({"other scheme", HttpRequest{"ftp://127.0.0.1/file"},
-                     HttpErrorCode::unsupportedUrl});
-    cases.push_back({"file scheme", HttpRequest{"file:///etc/passwd"},
-                     HttpErrorCode::unsupportedUrl});
+    cases.push_back(
+        {"other scheme", HttpRequest{"ftp://127.0.0.1/file"}, HttpErrorCode::unsupportedUrl});
+    cases.push_back(
+        {"file scheme", HttpRequest{"file:///etc/passwd"}, HttpErrorCode::unsupportedUrl});
 
     for (const auto& c : cases) {
         const auto received = fetch(*session, c.request);
         ASSERT_TRUE(received.error) << c.what;
-        EXPECT_EQ(received.error->code, c.expected) << c.what << ": "
-                                                    << received.error->description();
+        EXPECT_EQ(received.error->code, c.expected)
+            << c.what << ": " << received.error->description();
         EXPECT_FALSE(received.body) << c.what;
         EXPECT_FALSE(received.response) << c.what;
         EXPECT_TRUE(received.onDelegateQueue) << c.what;
@@ -165,12 +165,12 @@ TEST(HttpSessionReply, StatusHeadersAndBodyReachTheHandler) {
         int status;
         std::string body;
     };
-    const std::vector<Case> cases = {{204, ""}, {200, "{\"ok\":true}"}, {500, "failure"},
-                                     {404, ""}};
+    const std::vector<Case> cases = {
+        {204, ""}, {200, "{\"ok\":true}"}, {500, "failure"}, {404, ""}};
     for (const auto& c : cases) {
         TestServer server([&](const ReceivedRequest&) {
-            return Reply{c.status, {{"X-Trace", "a"}, {"Set-Cookie", "x=1"}, {"set-cookie", "y=2"}},
-                         c.body};
+            return Reply{
+                c.status, {{"X-Trace", "a"}, {"Set-Cookie", "x=1"}, {"set-cookie", "y=2"}}, c.body};
         });
         auto session = HttpSession::create(testConfiguration());
         const auto received = fetch(*session, HttpRequest{server.url("/r")});

@@ -9,9 +9,9 @@ using namespace kestrel::platform;
 using kestrel::testing::fetch;
 using kestrel::testing::ReceivedRequest;
 using kestrel::testing::Reply;
+using kestrel::testing::testConfiguration;
 using kestrel::testing::TestServer;
 using kestrel::testing::TestServerOptions;
-using kestrel::testing::testConfiguration;
 
 namespace {
 
@@ -107,8 +107,9 @@ TEST(HttpSessionFailure, ReplyBodyBeyondTheBoundIsAnError) {
         {"unannounced, far over", 50 * bound, Reply::Kind::untilClose, false},
     };
     for (const auto& c : cases) {
-        TestServer server(
-            [&](const ReceivedRequest&) { return Reply{200, {}, std::string(c.size, 'b'), c.kind}; });
+        TestServer server([&](const ReceivedRequest&) {
+            return Reply{200, {}, std::string(c.size, 'b'), c.kind};
+        });
         auto configuration = testConfiguration();
         configuration.maximumResponseBodySize = bound;
         auto session = HttpSession::create(configuration);

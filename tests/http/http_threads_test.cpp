@@ -12,9 +12,9 @@
 using namespace kestrel::platform;
 using kestrel::testing::ReceivedRequest;
 using kestrel::testing::Reply;
+using kestrel::testing::testConfiguration;
 using kestrel::testing::TestServer;
 using kestrel::testing::TestServerOptions;
-using kestrel::testing::testConfiguration;
 
 namespace {
 
@@ -108,9 +108,10 @@ TEST(HttpSessionThreads, DestroyingASessionAnswersEveryTaskOnceAndNothingAfter) 
                        log.handlerFor(i, *queue, std::this_thread::get_id()))
             ->resume();
     // Also a task that never reaches the server and one that is never resumed.
-    session->dataTask(HttpRequest{server.url("/late")}, log.handlerFor(count, *queue, {}))->resume();
-    auto suspended = session->dataTask(HttpRequest{server.url("/never")},
-                                       log.handlerFor(count + 1, *queue, {}));
+    session->dataTask(HttpRequest{server.url("/late")}, log.handlerFor(count, *queue, {}))
+        ->resume();
+    auto suspended =
+        session->dataTask(HttpRequest{server.url("/never")}, log.handlerFor(count + 1, *queue, {}));
 
     session.reset();
     log.destroyed = true;

@@ -13,9 +13,9 @@ using kestrel::testing::fetch;
 using kestrel::testing::ReceivedRequest;
 using kestrel::testing::Reply;
 using kestrel::testing::TestCertificates;
+using kestrel::testing::testConfiguration;
 using kestrel::testing::TestServer;
 using kestrel::testing::TestServerOptions;
-using kestrel::testing::testConfiguration;
 
 namespace {
 
@@ -59,7 +59,8 @@ public:
         case Answer::reject:
             completion(AuthChallengeDisposition::rejectProtectionSpace, std::nullopt);
             break;
-        case Answer::dropCompletion: break;
+        case Answer::dropCompletion:
+            break;
         }
     }
     std::vector<AuthenticationChallenge> challenges() const {
@@ -152,10 +153,9 @@ TEST(HttpSessionTrust, UseCredentialCannotMakeAnUntrustedChainPass) {
         TestServer server(ok, tlsWith(*identity));
         RecordingDelegate delegate(RecordingDelegate::Answer::useCredential);
         // Without the authority for localhost; with it for the wrong host name.
-        auto session = HttpSession::create(identity == &certificates.localhost
-                                               ? testConfiguration()
-                                               : trustingTestAuthority(),
-                                           &delegate);
+        auto session = HttpSession::create(
+            identity == &certificates.localhost ? testConfiguration() : trustingTestAuthority(),
+            &delegate);
         const auto received = fetch(*session, HttpRequest{server.url("/clicks")});
         ASSERT_TRUE(received.error);
         EXPECT_EQ(received.error->code, HttpErrorCode::serverCertificateUntrusted);

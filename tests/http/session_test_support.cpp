@@ -12,8 +12,8 @@ namespace {
 // Requests to 127.0.0.1 must not go to a proxy that the environment may name, and a peer that
 // hangs up must not end the test process.
 [[maybe_unused]] const bool environmentPrepared = [] {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                             "ALL_PROXY"})
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
         ::unsetenv(name);
     std::signal(SIGPIPE, SIG_IGN);
     return true;

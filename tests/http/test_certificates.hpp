@@ -13,8 +13,8 @@ struct TlsIdentity {
 
 struct TestCertificates {
     std::string authorityPem;
-    TlsIdentity localhost;  // subjectAltName IP:127.0.0.1, DNS:localhost
-    TlsIdentity wrongHost;  // subjectAltName DNS:wrong-host.invalid
+    TlsIdentity localhost; // subjectAltName IP:127.0.0.1, DNS:localhost
+    TlsIdentity wrongHost; // subjectAltName DNS:wrong-host.invalid
 
     // Made once per process.
     static const TestCertificates& shared();

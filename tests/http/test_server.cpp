@@ -21,17 +21,22 @@ namespace {
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string reasonPhrase(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -202,9 +207,9 @@ void TestServer::serve(int fd) {
             request.target = requestLine.substr(space1 + 1, space2 - space1 - 1);
             while (lineEnd != std::string::npos && lineEnd < head.size()) {
                 const std::size_t next = head.find("\r\n", lineEnd + 2);
-                const std::string line = head.substr(lineEnd + 2, next == std::string::npos
-                                                                      ? std::string::npos
-                                                                      : next - lineEnd - 2);
+                const std::string line =
+                    head.substr(lineEnd + 2,
+                                next == std::string::npos ? std::string::npos : next - lineEnd - 2);
                 const auto colon = line.find(':');
                 if (colon != std::string::npos) {
                     std::string value = line.substr(colon + 1);
@@ -237,12 +242,11 @@ void TestServer::serve(int fd) {
         const Reply reply = responder_(request);
         if (reply.delay.count() > 0 && !sleepUnlessStopping(reply.delay)) goto done;
         if (reply.kind == Reply::Kind::neverAnswer) {
-            while (connection.read(chunk, sizeof chunk) > 0) {
-            }
+            while (connection.read(chunk, sizeof chunk) > 0) {}
             goto done;
         }
-        std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " +
-                           reasonPhrase(reply.status) + "\r\n";
+        std::string head =
+            "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
         for (const auto& header : reply.headers) head += header.name + ": " + header.value + "\r\n";
         if (reply.kind != Reply::Kind::untilClose)
             head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
@@ -251,7 +255,8 @@ void TestServer::serve(int fd) {
             connection.write(head + reply.body.substr(0, reply.body.size() / 2));
             goto done;
         }
-        if (!connection.write(head + reply.body) || reply.kind == Reply::Kind::untilClose) goto done;
+        if (!connection.write(head + reply.body) || reply.kind == Reply::Kind::untilClose)
+            goto done;
     }
 done:
     if (connection.ssl != nullptr) {

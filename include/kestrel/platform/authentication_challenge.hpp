@@ -1,5 +1,6 @@
 // Authentication challenges that HttpSession puts to its delegate, and the delegate's answers.
-// The session raises a server-trust challenge for every new TLS connection.
+// The session raises a server-trust challenge for every TLS connection it sets up with a full
+// handshake (a resumed TLS session was evaluated when it was first made).
 #pragma once
 
 #include <optional>

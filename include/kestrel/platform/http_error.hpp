@@ -8,17 +8,17 @@
 namespace kestrel::platform {
 
 enum class HttpErrorCode {
-    cancelled,                 // the task or its session was cancelled, or a trust challenge was
-    timedOut,                  // no progress for the time-out interval
-    invalidRequest,            // malformed address, method, header or time-out: nothing was sent
-    unsupportedUrl,            // a scheme other than http or https
-    cannotFindHost,            // the host name did not resolve
-    cannotConnectToHost,       // refused or unreachable (also through a proxy)
-    networkConnectionLost,     // the connection broke, or closed before the reply was complete
-    badServerResponse,         // the reply was not valid HTTP
-    secureConnectionFailed,    // the TLS handshake failed for another reason than trust
+    cancelled,                  // the task or its session was cancelled, or a trust challenge was
+    timedOut,                   // no progress for the time-out interval
+    invalidRequest,             // malformed address, method, header or time-out: nothing was sent
+    unsupportedUrl,             // a scheme other than http or https
+    cannotFindHost,             // the host name did not resolve
+    cannotConnectToHost,        // refused or unreachable (also through a proxy)
+    networkConnectionLost,      // the connection broke, or closed before the reply was complete
+    badServerResponse,          // the reply was not valid HTTP
+    secureConnectionFailed,     // the TLS handshake failed for another reason than trust
     serverCertificateUntrusted, // the chain or host name did not evaluate as trusted
-    dataLengthExceedsMaximum,  // the reply body is larger than the configured bound
+    dataLengthExceedsMaximum,   // the reply body is larger than the configured bound
     unknown,
 };
 

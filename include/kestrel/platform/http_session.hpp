@@ -29,8 +29,9 @@ public:
 
     // Answers a challenge of the session. Runs on the session's delegate queue. The completion may
     // be called from any thread, now or later; only the first call counts, and dropping every copy
-    // of it without a call cancels the challenge, so no task waits for ever. The session keeps its
-    // transfers waiting until the answer comes. The default answers performDefaultHandling.
+    // of it without a call cancels the challenge, so no task waits for ever. Every transfer of the
+    // session waits for the answer (the wait does not count against their time-outs), so answer
+    // promptly. The default answers performDefaultHandling.
     virtual void urlSession(HttpSession& session, const AuthenticationChallenge& challenge,
                             ChallengeCompletion completionHandler);
 };
@@ -56,19 +57,19 @@ public:
     // Called once per resumed task with (body, response, error): body and response when a reply
     // arrived (the body possibly empty, whatever the status), error alone otherwise. Runs on the
     // delegate queue, one handler at a time, in completion order. Must not throw.
-    using CompletionHandler = std::function<void(
-        std::optional<std::string> data, std::optional<HttpResponse> response,
-        std::optional<HttpError> error)>;
+    using CompletionHandler =
+        std::function<void(std::optional<std::string> data, std::optional<HttpResponse> response,
+                           std::optional<HttpError> error)>;
 
     // A new session with its own transfer thread, built on libcurl. The delegate is not owned: it
     // must outlive the session (an owner that is its session's delegate destroys the session
     // first); null means default handling of every challenge. Without a delegate queue the session
     // makes its own serial one. Throws std::invalid_argument for a time-out that is not positive,
     // or extra trusted certificates that are not valid PEM.
-    static std::shared_ptr<HttpSession>
-    create(HttpSessionConfiguration configuration = HttpSessionConfiguration::defaultConfiguration(),
-           HttpSessionDelegate* delegate = nullptr,
-           std::shared_ptr<DispatchQueue> delegateQueue = nullptr);
+    static std::shared_ptr<HttpSession> create(
+        HttpSessionConfiguration configuration = HttpSessionConfiguration::defaultConfiguration(),
+        HttpSessionDelegate* delegate = nullptr,
+        std::shared_ptr<DispatchQueue> delegateQueue = nullptr);
 
     // Cancels every task still in flight: each handler that has not run yet runs now, once, with
     // its result or HttpErrorCode::cancelled, on the delegate queue (inline when the session is
