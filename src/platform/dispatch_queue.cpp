@@ -82,16 +82,19 @@ void DispatchQueue::post(Task task) {
         CurrentQueueScope scope(this);
         task();
     };
-    std::unique_lock lock(state_->mutex);
+    // Once the task is queued it may run and release the last reference to this queue before the
+    // wake-up below, so the state is reached through a reference of our own.
+    const std::shared_ptr<State> state = state_;
+    std::unique_lock lock(state->mutex);
     if (isMain_ && executor_) {
         Executor executor = executor_;
         lock.unlock();
         executor(std::move(wrapped));
         return;
     }
-    state_->tasks.push_back(std::move(wrapped));
+    state->tasks.push_back(std::move(wrapped));
     lock.unlock();
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void DispatchQueue::async(Task task) {
