@@ -70,18 +70,6 @@ TEST(HttpSessionFailure, SlowButMovingUploadIsNotCutOff) {
     EXPECT_EQ(server.requests().at(0).body.size(), 800u * 1024u);
 }
 
-TEST(HttpSessionFailure, SlowReplyWithinTheTimeOutArrives) {
-    TestServer server([](const ReceivedRequest&) {
-        return Reply{200, {}, "late", Reply::Kind::respond, std::chrono::milliseconds(300)};
-    });
-    auto session = HttpSession::create(testConfiguration());
-    HttpRequest request{server.url("/slow")};
-    request.timeoutInterval = std::chrono::duration<double>(5.0);
-    const auto received = fetch(*session, request);
-    ASSERT_FALSE(received.error) << received.error->description();
-    EXPECT_EQ(received.body, "late");
-}
-
 TEST(HttpSessionFailure, ServerClosingInTheMiddleOfTheReply) {
     TestServer server([](const ReceivedRequest&) {
         return Reply{200, {}, std::string(10000, 'x'), Reply::Kind::closeMidBody};
@@ -122,13 +110,6 @@ TEST(HttpSessionFailure, ReplyBodyBeyondTheBoundIsAnError) {
             expectTransportError(received, HttpErrorCode::dataLengthExceedsMaximum);
         }
     }
-}
-
-TEST(HttpSessionFailure, DefaultBoundIsSixteenMebibytes) {
-    const auto configuration = HttpSessionConfiguration::defaultConfiguration();
-    EXPECT_EQ(configuration.maximumResponseBodySize, 16u * 1024u * 1024u);
-    EXPECT_EQ(configuration.timeoutIntervalForRequest.count(), 60.0);
-    EXPECT_TRUE(configuration.useSystemTrustStore);
 }
 
 TEST(HttpSessionFailure, InvalidConfigurationIsRefused) {
