@@ -64,8 +64,8 @@ public:
     // A new session with its own transfer thread, built on libcurl. The delegate is not owned: it
     // must outlive the session (an owner that is its session's delegate destroys the session
     // first); null means default handling of every challenge. Without a delegate queue the session
-    // makes its own serial one. Throws std::invalid_argument for a time-out that is not positive,
-    // or extra trusted certificates that are not valid PEM.
+    // makes its own serial one. Throws std::invalid_argument for a time-out that is not positive
+    // and finite, a negative connection limit, or extra trusted certificates that are not PEM.
     static std::shared_ptr<HttpSession> create(
         HttpSessionConfiguration configuration = HttpSessionConfiguration::defaultConfiguration(),
         HttpSessionDelegate* delegate = nullptr,
