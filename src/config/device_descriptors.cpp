@@ -65,8 +65,9 @@ std::string screenHeight(const platform::ScreenMetrics& screen) {
 }
 
 std::string screenDiagonal(const platform::ScreenMetrics& screen) {
-    // std::max would hide a NaN in one place and not the other; NaN equals no row anyway.
-    const double longer = screen.width >= screen.height ? screen.width : screen.height;
+    // A NaN side has no length: std::max would drop it or keep it depending on the order.
+    if (std::isnan(screen.width) || std::isnan(screen.height)) return "0";
+    const double longer = std::max(screen.width, screen.height);
     if (longer == 480) return "3.5";
     if (longer == 568) return "4.0";
     if (longer == 667) return screen.scale == 3 ? "5.5" : "4.7";
@@ -82,9 +83,8 @@ std::string networkType(const std::function<void()>& startNotifier,
     namespace rat = platform::radio_access_technology;
     // The technologies of a cellular data link, second to fourth generation.
     static constexpr std::array<std::string_view, 11> dataTechnologies{
-        rat::GPRS,         rat::Edge,         rat::CDMA1x,       rat::WCDMA,
-        rat::HSDPA,        rat::HSUPA,        rat::CDMAEVDORev0, rat::CDMAEVDORevA,
-        rat::CDMAEVDORevB, rat::eHRPD,        rat::LTE};
+        rat::GPRS,         rat::Edge,         rat::CDMA1x,       rat::WCDMA, rat::HSDPA, rat::HSUPA,
+        rat::CDMAEVDORev0, rat::CDMAEVDORevA, rat::CDMAEVDORevB, rat::eHRPD, rat::LTE};
     try {
         startNotifier();
         const NetworkLink link = currentLink();

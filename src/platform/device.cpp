@@ -63,8 +63,8 @@ std::optional<std::string> unameField(UnameField field) {
 
 // Texts firmware vendors leave in the product name field when they never filled it in.
 bool isPlaceholderModel(std::string_view model) {
-    constexpr std::array<std::string_view, 3> placeholders{
-        "To Be Filled By O.E.M.", "System Product Name", "Default string"};
+    constexpr std::array<std::string_view, 3> placeholders{"To Be Filled By O.E.M.",
+                                                           "System Product Name", "Default string"};
     for (const auto p : placeholders)
         if (model == p) return true;
     return false;

@@ -61,8 +61,7 @@ bool readProperty(sd_bus_message* m, Modem& modem) {
     if (name != accessTechnologiesProperty) return sd_bus_message_skip(m, "v") >= 0;
     char type = 0;
     const char* contents = nullptr;
-    if (sd_bus_message_peek_type(m, &type, &contents) < 0 || type != 'v' || !contents)
-        return false;
+    if (sd_bus_message_peek_type(m, &type, &contents) < 0 || type != 'v' || !contents) return false;
     if (std::string_view(contents) != "u") return sd_bus_message_skip(m, "v") >= 0;
     return sd_bus_message_read(m, "v", "u", &modem.accessTechnologies) >= 0;
 }
@@ -185,7 +184,9 @@ std::string systemBusAddress() {
 }
 } // namespace
 
-std::shared_ptr<TelephonyNetworkInfo> TelephonyNetworkInfo::current() { return currentSlot().get(); }
+std::shared_ptr<TelephonyNetworkInfo> TelephonyNetworkInfo::current() {
+    return currentSlot().get();
+}
 
 void TelephonyNetworkInfo::setCurrent(std::shared_ptr<TelephonyNetworkInfo> source) {
     currentSlot().set(std::move(source));
