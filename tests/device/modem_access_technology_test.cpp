@@ -35,7 +35,7 @@ TEST(ModemAccessTechnology, EachTechnologyAloneHasItsIdentifier) {
     for (const auto& c : cases) EXPECT_EQ(toRadioAccessTechnology(c.mask), c.expected) << c.mask;
 }
 
-TEST(ModemAccessTechnology, CombinationsGiveTheMostCapable) {
+TEST(ModemAccessTechnology, CombinationsGiveTheMostCapableAndNoServiceNone) {
     EXPECT_EQ(toRadioAccessTechnology(bits::lte | bits::nr5g), rat::LTE);
     EXPECT_EQ(toRadioAccessTechnology(bits::nr5g | bits::umts), rat::NR);
     EXPECT_EQ(toRadioAccessTechnology(bits::umts | bits::hsdpa), rat::HSDPA);
@@ -43,9 +43,7 @@ TEST(ModemAccessTechnology, CombinationsGiveTheMostCapable) {
     EXPECT_EQ(toRadioAccessTechnology(bits::gsm | bits::gprs | bits::edge), rat::Edge);
     EXPECT_EQ(toRadioAccessTechnology(bits::cdma1xRtt | bits::evdoA), rat::CDMAEVDORevA);
     EXPECT_EQ(toRadioAccessTechnology(0xffffffffu), rat::LTE);
-}
-
-TEST(ModemAccessTechnology, NoServiceAnalogueOrUnknownBitsGiveNone) {
+    // No service, an analogue line or unknown bits alone: no technology.
     EXPECT_EQ(toRadioAccessTechnology(0), std::nullopt);
     EXPECT_EQ(toRadioAccessTechnology(bits::pots), std::nullopt);
     EXPECT_EQ(toRadioAccessTechnology(1u << 20), std::nullopt);

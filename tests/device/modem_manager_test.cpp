@@ -136,12 +136,9 @@ TEST_F(MockModemManager, ReportsTheModemsMostCapableTechnology) {
         std::uint32_t mask;
         std::optional<std::string_view> expected;
     } cases[] = {
-        {bits::lte, rat::LTE},
         {bits::lte | bits::nr5g, rat::LTE}, // 5G on an LTE anchor
         {bits::nr5g, rat::NR},              // 5G alone: outside the data list
         {bits::umts | bits::hsdpa | bits::hsupa, rat::HSUPA},
-        {bits::edge, rat::Edge},
-        {bits::evdoA, rat::CDMAEVDORevA},
         {0, std::nullopt}, // registered nowhere
     };
     const std::string path = std::string(root) + "/Modem/0";

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-using kestrel::platform::cleanLine;
 using kestrel::platform::shellAssignment;
 
 TEST(ShellAssignment, UndoesTheQuotingTheseFilesAllow) {
@@ -41,13 +40,4 @@ TEST(ShellAssignment, FindsTheLastAssignmentOfExactlyThatKey) {
     EXPECT_EQ(shellAssignment(content, "XK"), "other");
     EXPECT_EQ(shellAssignment(content, "MISSING"), std::nullopt);
     EXPECT_EQ(shellAssignment("", "K"), std::nullopt);
-}
-
-TEST(CleanLine, LeavesOneLineWithoutControlCharacters) {
-    EXPECT_EQ(cleanLine("  name \n"), "name");
-    EXPECT_EQ(cleanLine("a\tb\r\nc"), "a b c");
-    EXPECT_EQ(cleanLine(std::string("nul\0byte", 8)), "nulbyte");
-    EXPECT_EQ(cleanLine("bell\x07 del\x7f"), "bell del");
-    EXPECT_EQ(cleanLine("\xc3\xa4\xe2\x82\xac"), "\xc3\xa4\xe2\x82\xac");
-    EXPECT_EQ(cleanLine(" \t\r\n"), "");
 }
