@@ -93,7 +93,10 @@ std::optional<std::int64_t> asInt64(const JsonValue& value) {
     }
     if (value.is_number_float()) {
         const double d = value.get<double>();
-        if (!std::isfinite(d) || std::trunc(d) != d || d < -twoTo63 || d >= twoTo63)
+        // -2^63 itself is refused here: an integer text just below the range (such as
+        // -9223372036854775809) is parsed as a float and rounds to exactly -2^63. The in-range
+        // integer text -9223372036854775808 is parsed as an integer and never reaches this point.
+        if (!std::isfinite(d) || std::trunc(d) != d || d <= -twoTo63 || d >= twoTo63)
             return std::nullopt;
         return static_cast<std::int64_t>(d);
     }

@@ -19,7 +19,8 @@ inline constexpr std::size_t maxNestingDepth = 512;
 // Reads of one value.
 std::optional<std::string> asText(const JsonValue& value);
 // Whole numbers within the signed 64-bit range, also when written with a fraction or exponent
-// (3.0, 1e3); fractional numbers, strings and booleans give absent.
+// (3.0, 1e3); fractional numbers, strings and booleans give absent. A number held as a float of
+// exactly -2^63 is refused, since an out-of-range integer text rounds to it when parsed.
 std::optional<std::int64_t> asInt64(const JsonValue& value);
 std::optional<bool> asBool(const JsonValue& value);
 // Any JSON number within the 32-bit range, rounded to the nearest float.

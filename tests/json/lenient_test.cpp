@@ -37,6 +37,11 @@ TEST(LenientMemberReads, IntegersAreWholeNumbersInSigned64BitRange) {
     EXPECT_EQ(json::asInt64(JsonValue::parse("-9223372036854775808")),
               std::numeric_limits<std::int64_t>::min());
     EXPECT_FALSE(json::asInt64(JsonValue(-9223372036854775808.0 * 2)));
+    // Integer texts just beyond either end of the range are parsed as floats; neither may come
+    // back as the nearest in-range value.
+    for (const char* text : {"-9223372036854775809", "-9223372036854776000", "9223372036854775808",
+                             "18446744073709551616"})
+        EXPECT_FALSE(json::asInt64(JsonValue::parse(text))) << text;
 }
 
 TEST(LenientMemberReads, FloatsFromAnyNumberInRange) {

@@ -1,0 +1,36 @@
+// The display style of an action or a page title: its button, icon and text looks.
+#pragma once
+
+#include <kestrel/json.hpp>
+#include <kestrel/styles/button.hpp>
+#include <kestrel/styles/icon.hpp>
+#include <kestrel/styles/qr_code_type.hpp>
+#include <kestrel/styles/text.hpp>
+
+#include <optional>
+#include <string>
+
+namespace kestrel {
+
+struct Style {
+    std::optional<std::string> model;
+    std::optional<std::string> version;
+    std::optional<Button> button;
+    std::optional<Icon> icon;
+    std::optional<Text> text;
+    std::optional<QrCodeType> qrCodeType; // set only on the default style of a scanned code
+
+    // Builds a style from a style dictionary: "model" and "version" texts, and "button", "icon"
+    // and "text" dictionaries. Never fails: a missing key or a value of another kind leaves its
+    // field absent, other keys are ignored, and a value that is not an object gives a style with
+    // every field absent. qrCodeType is always absent.
+    static Style fromDictionary(const JsonValue& dictionary);
+
+    // The default style of a scanned code of the given kind: its default button and text, and
+    // the kind itself.
+    static Style forQrCodeType(QrCodeType type);
+
+    bool operator==(const Style&) const = default;
+};
+
+} // namespace kestrel

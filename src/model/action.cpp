@@ -1,0 +1,58 @@
+#include "json/lenient.hpp"
+#include "support/diagnostics.hpp"
+
+#include <kestrel/model/action.hpp>
+
+#include <string>
+#include <utility>
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view styleParseFailure = "error trying to convert action style";
+constexpr std::string_view contentParseFailure = "error trying to convert action content";
+
+// "Style" and "Content" carry a JSON document inside a string. Absent when the member is not a
+// non-empty string (nothing printed) or when its text does not parse (the failure line printed).
+std::optional<JsonValue> readSerialized(const JsonValue& object, std::string_view key,
+                                        std::string_view failureLine) {
+    const JsonValue* member = json::member(object, key);
+    if (!member || !member->is_string()) return std::nullopt;
+    const auto& text = member->get_ref<const std::string&>();
+    if (text.empty()) return std::nullopt;
+    auto parsed = json::parseSerialized(text);
+    if (!parsed) support::printLine(failureLine);
+    return parsed;
+}
+
+} // namespace
+
+Action Action::decode(const JsonValue& value) {
+    if (!value.is_object())
+        throw DecodingError(std::string("Action: expected an object, found ") + value.type_name());
+
+    Action action;
+    action.id = json::readText(value, "Id");
+    action.name = json::readText(value, "Name");
+    action.priority = json::readInt64(value, "Priority");
+    action.order = json::readInt64(value, "Order");
+    action.icon = json::readText(value, "Icon");
+    action.backgroundImage = json::readText(value, "BackgroundImage");
+    if (const auto type = json::readText(value, "Type")) action.type = fromRawValue<ActionType>(*type);
+
+    // A style or content given as a list is accepted by the parse but gives no record.
+    if (const auto style = readSerialized(value, "Style", styleParseFailure);
+        style && style->is_object())
+        action.style = Style::fromDictionary(*style);
+
+    // Content needs the type read above.
+    if (auto content = readSerialized(value, "Content", contentParseFailure);
+        content && content->is_object() && action.type)
+        action.content = Content::fromDictionary(std::move(*content), *action.type);
+
+    action.isQrCode = false;
+    return action;
+}
+
+} // namespace kestrel
