@@ -1,0 +1,63 @@
+#include "support/utf8.hpp"
+
+#include <cstdint>
+
+namespace kestrel::support {
+
+bool isValidUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        const auto b0 = static_cast<std::uint8_t>(bytes[i]);
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint8_t low = 0x80, high = 0xBF; // allowed range of the second byte
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            length = 2;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            length = 3;
+            if (b0 == 0xE0) low = 0xA0;  // no overlong three-byte forms
+            if (b0 == 0xED) high = 0x9F; // no surrogates
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            length = 4;
+            if (b0 == 0xF0) low = 0x90;  // no overlong four-byte forms
+            if (b0 == 0xF4) high = 0x8F; // nothing beyond U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i < length) return false;
+        const auto b1 = static_cast<std::uint8_t>(bytes[i + 1]);
+        if (b1 < low || b1 > high) return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            const auto b = static_cast<std::uint8_t>(bytes[i + k]);
+            if (b < 0x80 || b > 0xBF) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+bool appendUtf8(std::string& out, char32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+    return true;
+}
+
+} // namespace kestrel::support
