@@ -4,4 +4,3 @@
 #include <kestrel/model/action.hpp>
 #include <kestrel/model/action_type.hpp>
 #include <kestrel/model/content.hpp>
-

@@ -45,9 +45,12 @@ ReachabilityError ReachabilityError::unableToSetDispatchQueue() {
 
 std::string_view description(Reachability::NetworkStatus status) {
     switch (status) {
-    case Reachability::NetworkStatus::notReachable: return "No Connection";
-    case Reachability::NetworkStatus::reachableViaWiFi: return "WiFi";
-    case Reachability::NetworkStatus::reachableViaWWAN: return "Cellular";
+    case Reachability::NetworkStatus::notReachable:
+        return "No Connection";
+    case Reachability::NetworkStatus::reachableViaWiFi:
+        return "WiFi";
+    case Reachability::NetworkStatus::reachableViaWWAN:
+        return "Cellular";
     }
     return "No Connection";
 }

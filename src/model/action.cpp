@@ -1,5 +1,5 @@
-#include "json/lenient.hpp"
 #include "support/diagnostics.hpp"
+#include "json/lenient.hpp"
 
 #include <kestrel/model/action.hpp>
 
@@ -39,7 +39,8 @@ Action Action::decode(const JsonValue& value) {
     action.order = json::readInt64(value, "Order");
     action.icon = json::readText(value, "Icon");
     action.backgroundImage = json::readText(value, "BackgroundImage");
-    if (const auto type = json::readText(value, "Type")) action.type = fromRawValue<ActionType>(*type);
+    if (const auto type = json::readText(value, "Type"))
+        action.type = fromRawValue<ActionType>(*type);
 
     // A style or content given as a list is accepted by the parse but gives no record.
     if (const auto style = readSerialized(value, "Style", styleParseFailure);

@@ -92,7 +92,8 @@ void NameResolver::refresh() {
     state_->changed.notify_all();
 }
 
-std::optional<std::vector<IpAddress>> NameResolver::addresses(std::chrono::milliseconds wait) const {
+std::optional<std::vector<IpAddress>>
+NameResolver::addresses(std::chrono::milliseconds wait) const {
     std::unique_lock lock(state_->mutex);
     state_->changed.wait_for(lock, wait, [&] { return state_->addresses.has_value(); });
     return state_->addresses;

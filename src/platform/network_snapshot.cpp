@@ -101,9 +101,9 @@ ReachabilityFlags NetworkSnapshot::flagsFor(const IpAddress& target) const {
     };
     for (const auto& r : routes) {
         if (tableRank(r.table) < 0) continue;
-        const bool matches = anyRoute ? r.prefixLength == 0 && (r.family == AF_INET ||
-                                                                 r.family == AF_INET6)
-                                      : prefixMatches(r.destination, r.prefixLength, target);
+        const bool matches =
+            anyRoute ? r.prefixLength == 0 && (r.family == AF_INET || r.family == AF_INET6)
+                     : prefixMatches(r.destination, r.prefixLength, target);
         if (!matches) continue;
         if (!(isRejectType(r.type) || (r.type == RTN_UNICAST && usableNexthop(r)))) continue;
         if (!best || rank(r) < rank(*best)) best = &r;

@@ -25,11 +25,11 @@ struct IpAddress {
 struct LinkState {
     int index = 0;
     std::string name;
-    std::string kind;        // rtnetlink link kind ("veth", "wwan", "rmnet"...), empty if none
-    std::string deviceType;  // the kernel's device type ("wwan", "wlan"...), empty if unknown
+    std::string kind;          // rtnetlink link kind ("veth", "wwan", "rmnet"...), empty if none
+    std::string deviceType;    // the kernel's device type ("wwan", "wlan"...), empty if unknown
     unsigned hardwareType = 0; // ARPHRD_*
-    bool up = false;         // administratively up (IFF_UP)
-    bool running = false;    // carrier and operational (IFF_RUNNING)
+    bool up = false;           // administratively up (IFF_UP)
+    bool running = false;      // carrier and operational (IFF_RUNNING)
     bool loopback = false;
 
     bool operator==(const LinkState&) const = default;
@@ -45,8 +45,8 @@ struct Nexthop {
 
 struct Route {
     int family = 0;
-    std::uint32_t table = 0;    // RT_TABLE_*
-    std::uint8_t type = 0;      // RTN_*
+    std::uint32_t table = 0; // RT_TABLE_*
+    std::uint8_t type = 0;   // RTN_*
     std::uint8_t prefixLength = 0;
     IpAddress destination;
     std::uint32_t priority = 0; // metric: lower wins among routes of the same length

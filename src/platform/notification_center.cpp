@@ -65,8 +65,8 @@ void NotificationCenter::post(std::string_view name, std::any object) {
             if (!entry->name || *entry->name == name) matching.push_back(entry);
     }
     if (matching.empty()) return;
-    auto notification = std::make_shared<const Notification>(Notification{std::string(name),
-                                                                           std::move(object)});
+    auto notification =
+        std::make_shared<const Notification>(Notification{std::string(name), std::move(object)});
     for (auto& entry : matching) {
         if (entry->queue)
             entry->queue->async([entry, notification] { entry->call(*notification); });

@@ -1,5 +1,5 @@
-#include "json/lenient.hpp"
 #include "styles/style_values.hpp"
+#include "json/lenient.hpp"
 
 #include <kestrel/styles/button.hpp>
 
@@ -30,7 +30,8 @@ Button Button::fromDictionary(const JsonValue& dictionary) {
     button.opacity = styles::readOpacity(dictionary, "opacity");
     button.rgbaColor = styles::rgbaColorOf(button.backgroundColor);
     button.display = styles::readDisplay(dictionary, "display");
-    if (const auto text = json::readText(dictionary, "height")) button.height = heightFromText(*text);
+    if (const auto text = json::readText(dictionary, "height"))
+        button.height = heightFromText(*text);
     if (const auto text = json::readText(dictionary, "radius"))
         button.radius = json::parseInt64Text(*text);
     button.imageSize = styles::readRawValue<ImageSize>(dictionary, "image-size");

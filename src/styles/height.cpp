@@ -18,8 +18,9 @@ const JsonValue* presentMember(const JsonValue& object, std::string_view key) {
 [[noreturn]] void wrongMember(std::string_view key, std::string_view expected,
                               const JsonValue& found) {
     throw DecodingError("Height: \"" + std::string(key) + "\" must be " + std::string(expected) +
-                        ", found " + (found.is_number() ? std::string("a number out of range")
-                                                        : std::string(found.type_name())));
+                        ", found " +
+                        (found.is_number() ? std::string("a number out of range")
+                                           : std::string(found.type_name())));
 }
 
 std::optional<float> decodeRatio(const JsonValue& object, std::string_view key) {

@@ -1,5 +1,5 @@
-#include "json/lenient.hpp"
 #include "styles/style_values.hpp"
+#include "json/lenient.hpp"
 
 #include <kestrel/styles/font_style.hpp>
 #include <kestrel/styles/font_weight.hpp>
@@ -14,9 +14,10 @@ namespace kestrel {
 
 QrCodeType decodeQrCodeType(const JsonValue& value) {
     const auto raw = json::asInt64(value);
-    if (!raw) throw DecodingError(std::string("QrCodeType: expected an integer, found ") +
-                                  (value.is_number() ? "a number out of range or with a fraction"
-                                                     : value.type_name()));
+    if (!raw)
+        throw DecodingError(
+            std::string("QrCodeType: expected an integer, found ") +
+            (value.is_number() ? "a number out of range or with a fraction" : value.type_name()));
     const auto type = fromRawValue<QrCodeType>(*raw);
     if (!type) throw DecodingError("QrCodeType: not a raw value: " + std::to_string(*raw));
     return *type;

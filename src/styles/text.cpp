@@ -1,5 +1,5 @@
-#include "json/lenient.hpp"
 #include "styles/style_values.hpp"
+#include "json/lenient.hpp"
 
 #include <kestrel/styles/text.hpp>
 

@@ -65,13 +65,20 @@ TEST(ActionDecoding, TypeIsAnExactUpperCaseRawValue) {
         std::optional<ActionType> expected;
     };
     const std::vector<Case> cases{
-        {"URL", ActionType::Url},         {"VCARD", ActionType::VCard},
-        {"CALENDAR", ActionType::Calendar}, {"SMS", ActionType::Sms},
-        {"UNKNOWN", ActionType::Unknown}, {"url", std::nullopt},
-        {"Url", std::nullopt},            {"VCard", std::nullopt},
-        {" URL", std::nullopt},           {"", std::nullopt},
-        {"WEB", std::nullopt},            {1, std::nullopt},
-        {nullptr, std::nullopt},          {JsonValue::array({"URL"}), std::nullopt},
+        {"URL", ActionType::Url},
+        {"VCARD", ActionType::VCard},
+        {"CALENDAR", ActionType::Calendar},
+        {"SMS", ActionType::Sms},
+        {"UNKNOWN", ActionType::Unknown},
+        {"url", std::nullopt},
+        {"Url", std::nullopt},
+        {"VCard", std::nullopt},
+        {" URL", std::nullopt},
+        {"", std::nullopt},
+        {"WEB", std::nullopt},
+        {1, std::nullopt},
+        {nullptr, std::nullopt},
+        {JsonValue::array({"URL"}), std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Action::decode(JsonValue{{"Type", c.type}}).type, c.expected) << c.type.dump();
@@ -113,9 +120,9 @@ TEST(ActionDecoding, IntegersMustBeWholeNumbersInRange) {
 
 TEST(ActionDecoding, TextMembersRefuseOtherJsonTypes) {
     for (const char* json : {"5", "true", "null", "[\"a\"]", "{\"a\":\"b\"}", "1.5"}) {
-        const auto value = JsonValue::parse(std::string(R"({"Type":"SMS","Id":)") + json +
-                                            R"(,"Name":)" + json + R"(,"Icon":)" + json +
-                                            R"(,"BackgroundImage":)" + json + "}");
+        const auto value =
+            JsonValue::parse(std::string(R"({"Type":"SMS","Id":)") + json + R"(,"Name":)" + json +
+                             R"(,"Icon":)" + json + R"(,"BackgroundImage":)" + json + "}");
         const auto action = Action::decode(value);
         EXPECT_FALSE(action.id || action.name || action.icon || action.backgroundImage) << json;
         EXPECT_EQ(action.type, ActionType::Sms);
@@ -164,7 +171,8 @@ TEST(ActionDecoding, InvalidStyleTextPrintsOnceAndKeepsOtherFields) {
                              "{\"a\":1} trailing", "{'model':'flat'}"}) {
         Action action;
         const auto printed = decodePrinting(
-            JsonValue{{"Id", "i"}, {"Type", "TEXT"}, {"Style", text}, {"Content", R"({"Text":"t"})"}},
+            JsonValue{
+                {"Id", "i"}, {"Type", "TEXT"}, {"Style", text}, {"Content", R"({"Text":"t"})"}},
             action);
         EXPECT_EQ(printed, styleLine) << text;
         EXPECT_FALSE(action.style) << text;
@@ -246,10 +254,12 @@ TEST(ContentAccessors, AlwaysAbsentWhateverTheDictionaryHolds) {
 
 TEST(ActionTypeRawValues, ExactCaseSensitiveMatchBothWays) {
     const std::vector<std::pair<ActionType, const char*>> table{
-        {ActionType::Calendar, "CALENDAR"}, {ActionType::Url, "URL"},   {ActionType::VCard, "VCARD"},
-        {ActionType::Share, "SHARE"},       {ActionType::Email, "EMAIL"}, {ActionType::Data, "DATA"},
-        {ActionType::Sms, "SMS"},           {ActionType::Map, "MAP"},   {ActionType::Phone, "PHONE"},
-        {ActionType::Text, "TEXT"},         {ActionType::Unknown, "UNKNOWN"}};
+        {ActionType::Calendar, "CALENDAR"}, {ActionType::Url, "URL"},
+        {ActionType::VCard, "VCARD"},       {ActionType::Share, "SHARE"},
+        {ActionType::Email, "EMAIL"},       {ActionType::Data, "DATA"},
+        {ActionType::Sms, "SMS"},           {ActionType::Map, "MAP"},
+        {ActionType::Phone, "PHONE"},       {ActionType::Text, "TEXT"},
+        {ActionType::Unknown, "UNKNOWN"}};
     for (const auto& [type, raw] : table) {
         EXPECT_EQ(rawValue(type), raw);
         EXPECT_EQ(fromRawValue<ActionType>(raw), type) << raw;

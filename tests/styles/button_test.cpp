@@ -32,8 +32,13 @@ TEST(ButtonFromDictionary, FullDictionary) {
         "background-color": "rgba(0, 0, 0, 0.5)", "opacity": "0.75", "display": "true",
         "height": "16x9", "radius": "8", "image-size": "contain", "image-position": "right",
         "unrelated": "ignored"})j"));
-    const Button expected{"rgba(0, 0, 0, 0.5)", 0.75f, "rgba(0, 0, 0, 0.5)", true, 8,
-                          Height{std::nullopt, 16.0f, 9.0f}, ImageSize::contain,
+    const Button expected{"rgba(0, 0, 0, 0.5)",
+                          0.75f,
+                          "rgba(0, 0, 0, 0.5)",
+                          true,
+                          8,
+                          Height{std::nullopt, 16.0f, 9.0f},
+                          ImageSize::contain,
                           HorizontalPosition::right};
     EXPECT_EQ(button, expected);
 }
@@ -64,12 +69,29 @@ TEST(ButtonFromDictionary, OpacityFromWholeNumericTextOrNumber) {
         std::optional<float> expected;
     };
     const std::vector<Case> cases{
-        {"0.5", 0.5f},       {0.5, 0.5f},          {0, 0.0f},         {1, 1.0f},
-        {"1", 1.0f},         {"-0.25", -0.25f},    {"+.5", 0.5f},     {"5e-1", 0.5f},
-        {0.8, 0.8f},         {"0.8", 0.8f},        {"50%", {}},       {" 0.5", {}},
-        {"0.5 ", {}},        {"", {}},             {"0,5", {}},       {"inf", {}},
-        {"nan", {}},         {"0x1p-1", {}},       {"1e39", {}},      {1e39, {}},
-        {true, {}},          {nullptr, {}},        {JsonValue::array(), {}},
+        {"0.5", 0.5f},
+        {0.5, 0.5f},
+        {0, 0.0f},
+        {1, 1.0f},
+        {"1", 1.0f},
+        {"-0.25", -0.25f},
+        {"+.5", 0.5f},
+        {"5e-1", 0.5f},
+        {0.8, 0.8f},
+        {"0.8", 0.8f},
+        {"50%", {}},
+        {" 0.5", {}},
+        {"0.5 ", {}},
+        {"", {}},
+        {"0,5", {}},
+        {"inf", {}},
+        {"nan", {}},
+        {"0x1p-1", {}},
+        {"1e39", {}},
+        {1e39, {}},
+        {true, {}},
+        {nullptr, {}},
+        {JsonValue::array(), {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(buttonWith("opacity", c.value).opacity, c.expected) << c.value.dump();
@@ -81,9 +103,9 @@ TEST(ButtonFromDictionary, DisplayIsTrueOnlyForExactTextTrue) {
         std::optional<bool> expected;
     };
     const std::vector<Case> cases{
-        {"true", true},  {"false", false},  {"True", false}, {"TRUE", false}, {"1", false},
-        {"yes", false},  {"", false},       {" true", false}, {"true ", false}, {true, {}},
-        {false, {}},     {1, {}},           {nullptr, {}},   {JsonValue::object(), {}},
+        {"true", true}, {"false", false}, {"True", false},  {"TRUE", false},           {"1", false},
+        {"yes", false}, {"", false},      {" true", false}, {"true ", false},          {true, {}},
+        {false, {}},    {1, {}},          {nullptr, {}},    {JsonValue::object(), {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(buttonWith("display", c.value).display, c.expected) << c.value.dump();

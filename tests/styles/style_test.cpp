@@ -40,7 +40,12 @@ TEST(StyleFromDictionary, EmptyNestedDictionaryIsPresentButEmpty) {
 
 TEST(StyleFromDictionary, ValueOfAnotherKindLeavesOnlyItsField) {
     // Every key given every JSON kind it does not accept.
-    const std::vector<JsonValue> others{nullptr, true, 1, -1.5, "text", JsonValue::array(),
+    const std::vector<JsonValue> others{nullptr,
+                                        true,
+                                        1,
+                                        -1.5,
+                                        "text",
+                                        JsonValue::array(),
                                         JsonValue::parse(R"([{"color":"#fff"}])")};
     for (const auto& bad : others) {
         for (const char* key : {"button", "icon", "text"}) {
@@ -146,8 +151,7 @@ TEST(HeightDecoding, MembersArePresentOnlyWhenGiven) {
               (Height{48, std::nullopt, std::nullopt}));
     EXPECT_EQ(Height::decode(JsonValue::parse(R"({"ratioWidth": 16, "ratioHeight": 0.8})")),
               (Height{std::nullopt, 16.0f, 0.8f}));
-    EXPECT_EQ(Height::decode(JsonValue::parse(R"({"value": null, "ratioWidth": null})")),
-              Height{});
+    EXPECT_EQ(Height::decode(JsonValue::parse(R"({"value": null, "ratioWidth": null})")), Height{});
     EXPECT_EQ(Height::decode(JsonValue::parse(R"({"value": 1, "ratioWidth": 2, "other": "x"})")),
               (Height{1, 2.0f, std::nullopt}));
 }
@@ -156,7 +160,7 @@ TEST(HeightDecoding, WrongTypeOrRangeIsADecodingError) {
     for (const char* doc :
          {R"({"value": "48"})", R"({"value": 4.5})", R"({"value": true})",
           R"({"value": 9223372036854775808})", R"({"value": {}})", R"({"ratioWidth": "16"})",
-          R"({"ratioHeight": false})", R"({"ratioHeight": 1e39})", R"({"ratioWidth": []})",
-          R"([])", R"("48x9")", R"(48)", R"(null)"})
+          R"({"ratioHeight": false})", R"({"ratioHeight": 1e39})", R"({"ratioWidth": []})", R"([])",
+          R"("48x9")", R"(48)", R"(null)"})
         EXPECT_THROW(Height::decode(JsonValue::parse(doc)), DecodingError) << doc;
 }

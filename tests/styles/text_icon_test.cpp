@@ -36,11 +36,16 @@ TEST(TextFromDictionary, FullDictionary) {
         "color": "rgba(255, 255, 255, 1)", "opacity": "0.5", "font-style": "italic",
         "font-weight": "bold", "font-size": "17", "display": "false", "hposition": "center",
         "vposition": "middle", "background-color": "#123456"})j"));
-    const Text expected{"rgba(255, 255, 255, 1)", 0.5f,
-                        "rgba(255, 255, 255, 1)", FontWeight::bold,
-                        FontStyle::italic,       17,
-                        false,                   HorizontalPosition::center,
-                        VerticalPosition::center, "#123456"};
+    const Text expected{"rgba(255, 255, 255, 1)",
+                        0.5f,
+                        "rgba(255, 255, 255, 1)",
+                        FontWeight::bold,
+                        FontStyle::italic,
+                        17,
+                        false,
+                        HorizontalPosition::center,
+                        VerticalPosition::center,
+                        "#123456"};
     EXPECT_EQ(text, expected);
 }
 
@@ -67,8 +72,8 @@ TEST(TextFromDictionary, PositionsUseTheirOwnCentreWords) {
 TEST(TextFromDictionary, FontsMatchRawValuesExactly) {
     EXPECT_EQ(textWith("font-weight", "normal").fontWeight, FontWeight::normal);
     EXPECT_EQ(textWith("font-style", "italic").fontStyle, FontStyle::italic);
-    for (const JsonValue& v : {JsonValue("700"), JsonValue("Bold"), JsonValue("bolder"),
-                               JsonValue(700), JsonValue("")})
+    for (const JsonValue& v :
+         {JsonValue("700"), JsonValue("Bold"), JsonValue("bolder"), JsonValue(700), JsonValue("")})
         EXPECT_FALSE(textWith("font-weight", v).fontWeight) << v.dump();
     for (const JsonValue& v : {JsonValue("Italic"), JsonValue("oblique"), JsonValue(true)})
         EXPECT_FALSE(textWith("font-style", v).fontStyle) << v.dump();
@@ -102,8 +107,8 @@ TEST(IconFromDictionary, SizeOnlyFromWholeNumericText) {
         std::optional<double> expected;
     };
     const std::vector<Case> cases{
-        {"24.5", 24.5}, {"24", 24.0},  {"1e300", 1e300}, {"0.1", 0.1}, {24, {}},
-        {24.5, {}},     {"24px", {}},  {" 24", {}},      {"", {}},     {"1e400", {}},
+        {"24.5", 24.5}, {"24", 24.0}, {"1e300", 1e300}, {"0.1", 0.1}, {24, {}},
+        {24.5, {}},     {"24px", {}}, {" 24", {}},      {"", {}},     {"1e400", {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(iconWith("size", c.value).size, c.expected) << c.value.dump();

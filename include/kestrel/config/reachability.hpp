@@ -19,7 +19,8 @@ namespace kestrel {
 
 // Posted on a monitor's notification centre after each reported change; the notification's object
 // is the monitor as a std::shared_ptr<Reachability>.
-inline constexpr std::string_view ReachabilityChangedNotification = "ReachabilityChangedNotification";
+inline constexpr std::string_view ReachabilityChangedNotification =
+    "ReachabilityChangedNotification";
 
 // The error startNotifier throws. The two creation cases exist for completeness: the factories
 // report failure by giving no monitor.

@@ -15,17 +15,18 @@ enum class ActionType { Calendar, Url, VCard, Share, Email, Data, Sms, Map, Phon
 
 template <>
 struct EnumRawValues<ActionType> {
-    static constexpr std::array values{std::pair{ActionType::Calendar, std::string_view("CALENDAR")},
-                                       std::pair{ActionType::Url, std::string_view("URL")},
-                                       std::pair{ActionType::VCard, std::string_view("VCARD")},
-                                       std::pair{ActionType::Share, std::string_view("SHARE")},
-                                       std::pair{ActionType::Email, std::string_view("EMAIL")},
-                                       std::pair{ActionType::Data, std::string_view("DATA")},
-                                       std::pair{ActionType::Sms, std::string_view("SMS")},
-                                       std::pair{ActionType::Map, std::string_view("MAP")},
-                                       std::pair{ActionType::Phone, std::string_view("PHONE")},
-                                       std::pair{ActionType::Text, std::string_view("TEXT")},
-                                       std::pair{ActionType::Unknown, std::string_view("UNKNOWN")}};
+    static constexpr std::array values{
+        std::pair{ActionType::Calendar, std::string_view("CALENDAR")},
+        std::pair{ActionType::Url, std::string_view("URL")},
+        std::pair{ActionType::VCard, std::string_view("VCARD")},
+        std::pair{ActionType::Share, std::string_view("SHARE")},
+        std::pair{ActionType::Email, std::string_view("EMAIL")},
+        std::pair{ActionType::Data, std::string_view("DATA")},
+        std::pair{ActionType::Sms, std::string_view("SMS")},
+        std::pair{ActionType::Map, std::string_view("MAP")},
+        std::pair{ActionType::Phone, std::string_view("PHONE")},
+        std::pair{ActionType::Text, std::string_view("TEXT")},
+        std::pair{ActionType::Unknown, std::string_view("UNKNOWN")}};
 };
 
 } // namespace kestrel
