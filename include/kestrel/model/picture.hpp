@@ -1,0 +1,36 @@
+// One match of a picture search, as the recognition service ranks it.
+#pragma once
+
+#include <kestrel/json.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+struct Picture {
+    std::optional<std::string> _objectId;
+    std::optional<std::string> id;
+    std::optional<std::string> name;
+    std::optional<std::string> data;
+    std::optional<std::string> organizationId;
+    std::optional<std::string> bigThumbnailUrl;
+    std::optional<std::string> sessionId;
+    std::optional<double> recognitionScore;
+
+    // Reads the members "_objectId", "Id", "Name", "Data", "OrganizationId", "BigThumbnailUrl",
+    // "SessionId" (texts) and "RecognitionScore" (a number). A member that is missing, null or of
+    // another JSON type leaves its field absent. Throws DecodingError when value is not an object.
+    static Picture decode(const JsonValue& value);
+    // Decodes a picture-search reply: a JSON list of pictures, in the service's order. Throws
+    // DecodingError when value is not a list or any element is not an object.
+    static std::vector<Picture> decodeList(const JsonValue& value);
+    // The same from the reply body's bytes; invalid JSON is a DecodingError too.
+    static std::vector<Picture> decodeReply(std::string_view body);
+
+    bool operator==(const Picture&) const = default;
+};
+
+} // namespace kestrel

@@ -1,0 +1,264 @@
+#include <kestrel/platform/user_defaults.hpp>
+
+#include "support/capture_stdout.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using kestrel::platform::DefaultsValue;
+using kestrel::platform::UserDefaults;
+using kestrel::testing::TempDir;
+
+namespace {
+
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 0777;
+}
+
+// Runs body in a child process with a store of its own on path; the child exits with 0 when body
+// returns normally.
+template <typename Body>
+pid_t spawn(const std::filesystem::path& path, Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        {
+            auto store = UserDefaults::openFile(path);
+            body(*store);
+        }
+        ::_exit(0);
+    }
+    return pid;
+}
+
+int waitExit(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(UserDefaultsValues, KeepTheirTypes) {
+    TempDir dir;
+    auto store = UserDefaults::openFile(dir / "defaults.sqlite");
+    store->setValue("text", std::string("hello"));
+    store->setValue("empty", std::string());
+    store->setValue("flag", true);
+    store->setValue("quality", 0.7);
+    EXPECT_EQ(store->valueForKey("text"), DefaultsValue(std::string("hello")));
+    EXPECT_EQ(store->valueForKey("empty"), DefaultsValue(std::string()));
+    EXPECT_EQ(store->valueForKey("flag"), DefaultsValue(true));
+    EXPECT_EQ(store->valueForKey("quality"), DefaultsValue(0.7));
+    EXPECT_FALSE(store->valueForKey("missing"));
+    // Stored as a Boolean is not text, and text is not a Boolean.
+    EXPECT_FALSE(store->stringForKey("flag"));
+    EXPECT_EQ(store->stringForKey("empty"), "");
+    store->setValue("flag", std::string("true"));
+    EXPECT_EQ(store->valueForKey("flag"), DefaultsValue(std::string("true")));
+    store->removeObjectForKey("flag");
+    EXPECT_FALSE(store->valueForKey("flag"));
+    // Keys are exact: case and embedded bytes matter.
+    store->setValue(std::string_view("a\0b", 3), std::string("nul"));
+    EXPECT_FALSE(store->valueForKey("a"));
+    EXPECT_EQ(store->stringForKey(std::string_view("a\0b", 3)), "nul");
+    EXPECT_FALSE(store->valueForKey("TEXT"));
+}
+
+TEST(UserDefaultsValues, FloatReadsAreSinglePrecision) {
+    TempDir dir;
+    auto store = UserDefaults::openFile(dir / "defaults.sqlite");
+    store->setValue("q", 0.7);
+    EXPECT_EQ(static_cast<double>(store->floatForKey("q")), 0.699999988079071);
+    EXPECT_EQ(store->floatForKey("missing"), 0.0f);
+    store->setValue("q", std::string("0.25 and more"));
+    EXPECT_EQ(store->floatForKey("q"), 0.25f);
+    store->setValue("q", std::string("abc"));
+    EXPECT_EQ(store->floatForKey("q"), 0.0f);
+    store->setValue("q", 1e300);
+    EXPECT_EQ(store->floatForKey("q"), 0.0f);
+    store->setValue("q", true);
+    EXPECT_EQ(store->floatForKey("q"), 1.0f);
+}
+
+TEST(UserDefaultsValues, BooleanReadsOfOtherTypes) {
+    TempDir dir;
+    auto store = UserDefaults::openFile(dir / "defaults.sqlite");
+    EXPECT_FALSE(store->boolForKey("missing"));
+    const std::vector<std::pair<DefaultsValue, bool>> cases = {{true, true},
+                                                               {false, false},
+                                                               {1.0, true},
+                                                               {0.0, false},
+                                                               {std::string("YES"), true},
+                                                               {std::string("true"), true},
+                                                               {std::string(" 007"), true},
+                                                               {std::string("no"), false},
+                                                               {std::string(""), false},
+                                                               {std::string("000"), false}};
+    for (const auto& [value, expected] : cases) {
+        store->setValue("b", value);
+        EXPECT_EQ(store->boolForKey("b"), expected) << value.index();
+    }
+}
+
+TEST(UserDefaultsFile, CreatedOwnerOnlyInItsOwnFolder) {
+    TempDir dir;
+    const auto path = dir / "app" / "nested" / "defaults.sqlite";
+    auto store = UserDefaults::openFile(path);
+    store->setValue("apiKey", std::string("secret"));
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(modeOf(path.parent_path()), 0700u);
+    EXPECT_EQ(modeOf(path.string() + "-wal"), 0600u);
+}
+
+TEST(UserDefaultsFile, DefaultPathFollowsXdgConfigHome) {
+    const char* previous = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = previous ? previous : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/kestrel-xdg", 1);
+    const auto path = UserDefaults::defaultPath();
+    EXPECT_EQ(path.parent_path().parent_path(), "/tmp/kestrel-xdg");
+    EXPECT_EQ(path.parent_path().filename(), "test_user_defaults");
+    ::setenv("XDG_CONFIG_HOME", "relative/path", 1); // not absolute: ignored
+    EXPECT_NE(UserDefaults::defaultPath().parent_path().parent_path(), "relative/path");
+    if (previous)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(UserDefaultsFile, DeletedFileIsRecreatedOnNextWrite) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    auto store = UserDefaults::openFile(path);
+    store->setValue("k", std::string("before"));
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path.string() + suffix);
+    EXPECT_FALSE(store->valueForKey("k"));
+    store->setValue("k", std::string("after"));
+    ASSERT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(UserDefaults::openFile(path)->stringForKey("k"), "after");
+}
+
+TEST(UserDefaultsFile, DamagedFileIsSetAsideAndTheStoreStartsAfresh) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    {
+        std::ofstream garbage(path, std::ios::binary);
+        garbage << std::string(8192, '\x5a');
+    }
+    auto store = UserDefaults::openFile(path);
+    std::optional<DefaultsValue> read;
+    const std::string printed =
+        kestrel::testing::captureStdout([&] { read = store->valueForKey("k"); });
+    EXPECT_FALSE(read);
+    EXPECT_NE(printed.find("Settings store"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(path.string() + ".damaged"));
+    store->setValue("k", true);
+    EXPECT_EQ(store->valueForKey("k"), DefaultsValue(true));
+}
+
+TEST(UserDefaultsFile, UnwritableLocationDropsWritesWithoutThrowing) {
+    TempDir dir;
+    std::ofstream(dir / "file") << "x"; // a file where the store's folder should be
+    auto store = UserDefaults::openFile(dir / "file" / "defaults.sqlite");
+    const std::string printed = kestrel::testing::captureStdout([&] {
+        store->setValue("k", std::string("v"));
+        EXPECT_FALSE(store->valueForKey("k"));
+        EXPECT_FALSE(store->boolForKey("k"));
+    });
+    EXPECT_NE(printed.find("dropped the write of k"), std::string::npos);
+}
+
+TEST(UserDefaultsProcesses, ChildWritesParentReads) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    const pid_t child =
+        spawn(path, [](UserDefaults& s) { s.setValue("apiKey", std::string("from-child")); });
+    ASSERT_EQ(waitExit(child), 0);
+    EXPECT_EQ(UserDefaults::openFile(path)->stringForKey("apiKey"), "from-child");
+}
+
+TEST(UserDefaultsProcesses, TwoWritersAtOnceLoseNothing) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    constexpr int perWriter = 150;
+    std::vector<pid_t> children;
+    for (int w = 0; w < 2; ++w)
+        children.push_back(spawn(path, [w](UserDefaults& s) {
+            for (int i = 0; i < perWriter; ++i)
+                s.setValue("w" + std::to_string(w) + "-" + std::to_string(i),
+                           static_cast<double>(i));
+        }));
+    for (pid_t c : children) ASSERT_EQ(waitExit(c), 0);
+    auto store = UserDefaults::openFile(path);
+    for (int w = 0; w < 2; ++w)
+        for (int i = 0; i < perWriter; ++i)
+            EXPECT_EQ(store->valueForKey("w" + std::to_string(w) + "-" + std::to_string(i)),
+                      DefaultsValue(static_cast<double>(i)));
+}
+
+TEST(UserDefaultsProcesses, KilledWriterLeavesTheLastCommittedValue) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = spawn(path, [&](UserDefaults& s) {
+        ::close(fds[0]);
+        for (int i = 1;; ++i) {
+            s.setValue("counter", static_cast<double>(i));
+            s.setValue("text", "value " + std::to_string(i));
+            (void)!::write(fds[1], &i, sizeof i); // i is committed
+        }
+    });
+    ::close(fds[1]);
+    int last = 0, n = 0;
+    while (last < 50 && ::read(fds[0], &n, sizeof n) == sizeof n) last = n;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    while (::read(fds[0], &n, sizeof n) == sizeof n) last = n; // reports that were in flight
+    ::close(fds[0]);
+
+    auto store = UserDefaults::openFile(path);
+    const auto counter = store->valueForKey("counter");
+    ASSERT_TRUE(counter);
+    const double value = std::get<double>(*counter);
+    // The write after the last report may or may not have committed; nothing older is lost.
+    EXPECT_TRUE(value == last || value == last + 1) << value << " vs " << last;
+    const auto text = store->stringForKey("text");
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(*text == "value " + std::to_string(last) ||
+                *text == "value " + std::to_string(last + 1));
+}
+
+TEST(UserDefaultsThreads, ConcurrentWritersAndReadersOnOneStore) {
+    TempDir dir;
+    auto store = UserDefaults::openFile(dir / "defaults.sqlite");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                store->setValue("t" + std::to_string(t), static_cast<double>(i));
+                (void)store->floatForKey("t" + std::to_string((t + 1) % 4));
+            }
+        });
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(store->floatForKey("t" + std::to_string(t)), 49.0f);
+}
+
+TEST(UserDefaultsStandard, CanBePointedAtAnotherStore) {
+    TempDir dir;
+    auto mine = UserDefaults::openFile(dir / "mine.sqlite");
+    UserDefaults::setStandard(mine);
+    EXPECT_EQ(UserDefaults::standard(), mine);
+    UserDefaults::standard()->setValue("k", std::string("v"));
+    EXPECT_EQ(mine->stringForKey("k"), "v");
+    UserDefaults::setStandard(nullptr);
+}
