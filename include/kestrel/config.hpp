@@ -1,6 +1,8 @@
-// The configuration family: the library's configuration dictionary and its keys.
+// The configuration family: the configuration dictionary and its keys, the settings, reachability.
 #pragma once
 
 #include <kestrel/config/bundle_identifier.hpp>
 #include <kestrel/config/configuration_key.hpp>
+#include <kestrel/config/kestrel_manager.hpp>
+#include <kestrel/config/reachability.hpp>
 #include <kestrel/config/sdk_configuration.hpp>

@@ -5,16 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <kestrel/cg_float.hpp>
+
 #include <memory>
 #include <span>
 #include <vector>
-
-namespace kestrel {
-
-// The graphics float of the interface: a 64-bit floating-point number.
-using CGFloat = double;
-
-} // namespace kestrel
 
 namespace kestrel::platform {
 
