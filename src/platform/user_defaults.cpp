@@ -1,6 +1,9 @@
 #include <kestrel/platform/user_defaults.hpp>
 
+#include <kestrel/platform/bundle.hpp>
+
 #include "platform/sqlite_user_defaults.hpp"
+#include "json/lenient.hpp"
 
 #include <cctype>
 #include <cmath>
@@ -20,7 +23,15 @@ std::shared_ptr<UserDefaults>& standardSlot() {
     return *slot;
 }
 
-std::string executableName() {
+// The host's bundle identifier when it gave one that is usable as a folder name, else the
+// executable's name.
+std::string applicationName() {
+    if (const auto bundle = Bundle::main(); bundle && bundle->infoDictionary()) {
+        const auto id = json::readText(*bundle->infoDictionary(), "CFBundleIdentifier");
+        if (id && !id->empty() && *id != "." && *id != ".." &&
+            id->find_first_of(std::string_view("/\0", 2)) == std::string::npos)
+            return *id;
+    }
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec && !exe.filename().empty()) return exe.filename().string();
@@ -102,7 +113,7 @@ std::filesystem::path UserDefaults::defaultPath() {
         base = std::filesystem::path(home) / ".config";
     else
         base = std::filesystem::temp_directory_path() / ("kestrel-" + std::to_string(::getuid()));
-    return base / executableName() / "defaults.sqlite";
+    return base / applicationName() / "defaults.sqlite";
 }
 
 } // namespace kestrel::platform

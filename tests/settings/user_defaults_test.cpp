@@ -1,3 +1,4 @@
+#include <kestrel/platform/bundle.hpp>
 #include <kestrel/platform/user_defaults.hpp>
 
 #include "support/capture_stdout.hpp"
@@ -127,6 +128,13 @@ TEST(UserDefaultsFile, DefaultPathFollowsXdgConfigHome) {
     const auto path = UserDefaults::defaultPath();
     EXPECT_EQ(path.parent_path().parent_path(), "/tmp/kestrel-xdg");
     EXPECT_EQ(path.parent_path().filename(), "test_user_defaults");
+    // A host that names its bundle gets a folder of that name.
+    kestrel::platform::Bundle::setMainInfoDictionary(
+        {{"CFBundleIdentifier", "com.example.reader"}});
+    EXPECT_EQ(UserDefaults::defaultPath(), "/tmp/kestrel-xdg/com.example.reader/defaults.sqlite");
+    kestrel::platform::Bundle::setMainInfoDictionary({{"CFBundleIdentifier", "../escape"}});
+    EXPECT_EQ(UserDefaults::defaultPath().parent_path().filename(), "test_user_defaults");
+    kestrel::platform::Bundle::setMainInfoDictionary(kestrel::JsonValue::object());
     ::setenv("XDG_CONFIG_HOME", "relative/path", 1); // not absolute: ignored
     EXPECT_NE(UserDefaults::defaultPath().parent_path().parent_path(), "relative/path");
     if (previous)

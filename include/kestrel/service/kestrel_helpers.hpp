@@ -21,6 +21,12 @@ std::shared_ptr<const platform::Bitmap>
 resizeImage(const std::shared_ptr<const platform::Bitmap>& image, CGFloat sendWidth,
             bool useBlackAndWhite);
 
+// resizeImage with the send width of the configuration ("SDK_IMAGE_SEND_WIDTH") and the stored
+// black-and-white flag, both read afresh at every call (creating KestrelManager::shared() on
+// first use). Same results for bad input as above.
+std::shared_ptr<const platform::Bitmap>
+resizeImage(const std::shared_ptr<const platform::Bitmap>& image);
+
 // A grey copy of the image (one 8-bit channel, no alpha, luminance of the colour, transparent
 // parts as over black) whose pixel size is the image's point size truncated to whole pixels.
 // Returns the same pointer, untouched, when that cannot be made (no pixels, a size that is not
