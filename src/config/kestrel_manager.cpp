@@ -26,7 +26,10 @@ KestrelManager& KestrelManager::shared() {
     return *manager;
 }
 
-KestrelManager::KestrelManager() : reachability_(Reachability::create()) {
+KestrelManager::KestrelManager() : KestrelManager(Reachability::create()) {}
+
+KestrelManager::KestrelManager(std::shared_ptr<Reachability> reachability)
+    : reachability_(std::move(reachability)) {
     support::printLine("Initializing KestrelManager");
     if (getApplicationInstanceId()) return;
     setUseBlackAndWhite(true);

@@ -1,6 +1,10 @@
 // The settings manager is created once per process, so every case runs its manager in a child
 // process of its own, on a store file the test chooses.
 #include <kestrel/config/kestrel_manager.hpp>
+#include <kestrel/platform/device.hpp>
+#include <kestrel/platform/locale.hpp>
+#include <kestrel/platform/screen.hpp>
+#include <kestrel/platform/telephony_network_info.hpp>
 #include <kestrel/platform/user_defaults.hpp>
 #include <kestrel/service/kestrel_helpers.hpp>
 
@@ -9,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <regex>
 #include <sys/wait.h>
@@ -140,5 +145,72 @@ TEST(ImagePreparationSettings, SendWidthFromConfigurationAndFlagFromTheStore) {
         ASSERT_TRUE(grey);
         EXPECT_EQ(grey->format(), PixelFormat::gray8);
         EXPECT_EQ(grey->pixelWidth(), 1000);
+    });
+}
+
+namespace {
+
+// Flags chosen by the test; counts how often a monitor registers for changes.
+class FixedFlags : public kestrel::platform::ReachabilityFlagSource {
+public:
+    explicit FixedFlags(kestrel::platform::ReachabilityFlags flags) : flags_(flags) {}
+    std::optional<kestrel::platform::ReachabilityFlags> getFlags() override {
+        return flags_.load();
+    }
+    bool setCallback(Callback callback) override {
+        if (callback) ++registrations;
+        return true;
+    }
+    bool setDispatchQueue(std::shared_ptr<kestrel::platform::DispatchQueue>) override {
+        return true;
+    }
+    std::atomic<kestrel::platform::ReachabilityFlags> flags_;
+    std::atomic<int> registrations{0};
+};
+
+class FixedRadio : public kestrel::platform::TelephonyNetworkInfo {
+public:
+    std::optional<std::string> currentRadioAccessTechnology() const override { return "LTE"; }
+};
+
+} // namespace
+
+TEST(KestrelManagerDescriptors, NetworkTypeFromTheMonitorAndTheRadio) {
+    TempDir dir;
+    inFreshProcess(dir / "defaults.sqlite", [] {
+        using kestrel::platform::ReachabilityFlag;
+        kestrel::platform::TelephonyNetworkInfo::setCurrent(std::make_shared<FixedRadio>());
+        auto flags = std::make_shared<FixedFlags>(ReachabilityFlag::reachable);
+        const KestrelManager manager(kestrel::Reachability::create(flags));
+        EXPECT_EQ(manager.networkType(), "WiFi"); // the radio's LTE does not matter on Wi-Fi
+        flags->flags_ = ReachabilityFlag::reachable | ReachabilityFlag::isWWAN;
+        EXPECT_EQ(manager.networkType(), "Data");
+        EXPECT_EQ(manager.reachabilityStatus(),
+                  kestrel::Reachability::NetworkStatus::reachableViaWWAN);
+        flags->flags_ = 0;
+        EXPECT_EQ(manager.networkType(), "");
+        EXPECT_EQ(flags->registrations.load(), 1); // the notifier started once over three calls
+
+        const KestrelManager withoutMonitor(nullptr);
+        EXPECT_EQ(withoutMonitor.networkType(), "");
+        EXPECT_EQ(withoutMonitor.reachabilityStatus(),
+                  kestrel::Reachability::NetworkStatus::notReachable);
+        EXPECT_FALSE(withoutMonitor.getApiKey()); // settings still work
+    });
+}
+
+TEST(KestrelManagerDescriptors, ScreenAndLanguageFromTheHostAndLocale) {
+    TempDir dir;
+    inFreshProcess(dir / "defaults.sqlite", [] {
+        auto& manager = KestrelManager::shared();
+        EXPECT_EQ(manager.screenDiagonal(), "0"); // no screen set by the host yet
+        kestrel::platform::HostScreen::shared().setMetrics({667, 375, 3});
+        EXPECT_EQ(manager.screenWidth(), "667");
+        EXPECT_EQ(manager.screenHeight(), "375");
+        EXPECT_EQ(manager.screenDiagonal(), "5.5");
+        kestrel::platform::Locale::setCurrentLocaleName("en_US.UTF-8");
+        EXPECT_EQ(manager.systemLanguage(), "EN-us");
+        EXPECT_EQ(manager.operatingSystem(), "iOS");
+        EXPECT_EQ(manager.deviceName(), kestrel::platform::Device::current()->name());
     });
 }

@@ -1,16 +1,16 @@
 // The library's per-installation settings (API key, installation identifier, black-and-white
-// flag, JPEG quality, migration flag), kept in the platform settings store.
+// flag, JPEG quality, migration flag), kept in the platform settings store, and the device
+// descriptors that recognition requests carry.
 #pragma once
 
 #include <kestrel/cg_float.hpp>
+#include <kestrel/config/reachability.hpp>
 
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace kestrel {
-
-class Reachability;
 
 class KestrelManager {
 public:
@@ -25,6 +25,9 @@ public:
     // system's routing information cannot be read) the manager still works: the settings behave
     // as usual and the network type reads as empty. Copies share the monitor.
     KestrelManager();
+    // The same with a monitor of the caller's (null: none), for hosts and tests that supply
+    // their own flag source.
+    explicit KestrelManager(std::shared_ptr<Reachability> reachability);
 
     // Each accessor reads or writes the standard settings store afresh; nothing is kept in memory.
     // Writes that the store cannot keep are dropped (with a diagnostic line), never thrown.
@@ -44,6 +47,24 @@ public:
     CGFloat getJpegQuality() const;
     void setHasBeenMigrated(bool hasBeenMigrated);
     bool hasBeenMigrated() const;
+
+    // Device descriptors, computed afresh at every call on the caller's thread from the platform
+    // sources (platform::Device, platform::Screen::main(), platform::Locale,
+    // platform::TelephonyNetworkInfo). None throws.
+    std::string operatingSystem() const; // "iOS", the value the service expects
+    std::string deviceName() const;      // the device's user-visible name
+    std::string deviceType() const;      // "APPLE " + model, upper-cased
+    std::string systemVersion() const;
+    std::string systemVersionName() const;
+    std::string systemLanguage() const; // "EN-us"; the language alone without a region
+    std::string screenWidth() const;    // points, rounded half away from zero
+    std::string screenHeight() const;
+    std::string screenDiagonal() const; // nominal inches from the size table, else "0"
+    // "WiFi", "Data" or empty text. Starts the monitor's change notifier on first use (later
+    // calls find it running); empty when there is no monitor or it cannot start.
+    std::string networkType() const;
+    // The monitor's current status; notReachable without a monitor.
+    Reachability::NetworkStatus reachabilityStatus() const;
 
     // The monitor for the zero address, or null when none could be created.
     const std::shared_ptr<Reachability>& reachability() const { return reachability_; }
