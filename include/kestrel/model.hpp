@@ -4,3 +4,5 @@
 #include <kestrel/model/action.hpp>
 #include <kestrel/model/action_type.hpp>
 #include <kestrel/model/content.hpp>
+#include <kestrel/model/image.hpp>
+#include <kestrel/model/picture.hpp>

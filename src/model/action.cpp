@@ -1,4 +1,4 @@
-#include "support/diagnostics.hpp"
+#include "model/serialized_member.hpp"
 #include "json/lenient.hpp"
 
 #include <kestrel/model/action.hpp>
@@ -10,21 +10,7 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::string_view styleParseFailure = "error trying to convert action style";
 constexpr std::string_view contentParseFailure = "error trying to convert action content";
-
-// "Style" and "Content" carry a JSON document inside a string. Absent when the member is not a
-// non-empty string (nothing printed) or when its text does not parse (the failure line printed).
-std::optional<JsonValue> readSerialized(const JsonValue& object, std::string_view key,
-                                        std::string_view failureLine) {
-    const JsonValue* member = json::member(object, key);
-    if (!member || !member->is_string()) return std::nullopt;
-    const auto& text = member->get_ref<const std::string&>();
-    if (text.empty()) return std::nullopt;
-    auto parsed = json::parseSerialized(text);
-    if (!parsed) support::printLine(failureLine);
-    return parsed;
-}
 
 } // namespace
 
@@ -43,12 +29,12 @@ Action Action::decode(const JsonValue& value) {
         action.type = fromRawValue<ActionType>(*type);
 
     // A style or content given as a list is accepted by the parse but gives no record.
-    if (const auto style = readSerialized(value, "Style", styleParseFailure);
+    if (const auto style = model::readSerializedMember(value, "Style", model::styleParseFailure);
         style && style->is_object())
         action.style = Style::fromDictionary(*style);
 
     // Content needs the type read above.
-    if (auto content = readSerialized(value, "Content", contentParseFailure);
+    if (auto content = model::readSerializedMember(value, "Content", contentParseFailure);
         content && content->is_object() && action.type)
         action.content = Content::fromDictionary(std::move(*content), *action.type);
 

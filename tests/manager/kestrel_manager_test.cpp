@@ -9,6 +9,7 @@
 #include <kestrel/service/kestrel_helpers.hpp>
 
 #include "support/capture_stdout.hpp"
+#include "support/fresh_process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -23,32 +24,8 @@ using kestrel::KestrelLight;
 using kestrel::KestrelManager;
 using kestrel::platform::DefaultsValue;
 using kestrel::platform::UserDefaults;
+using kestrel::testing::inFreshProcess;
 using kestrel::testing::TempDir;
-
-namespace {
-
-// Runs body in a fresh child process whose standard store is the file at path; the child's
-// GoogleTest failures become its exit status.
-void inFreshProcess(const std::filesystem::path& path, const std::function<void()>& body) {
-    std::fflush(stdout);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        UserDefaults::setStandard(UserDefaults::openFile(path));
-        body();
-        std::fflush(stdout);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child process reported failures above";
-}
-
-std::shared_ptr<UserDefaults> storeAt(const std::filesystem::path& path) {
-    return UserDefaults::openFile(path);
-}
-
-} // namespace
 
 TEST(KestrelManagerFirstRun, EmptyStoreGetsIdentifierFlagAndConfiguredQuality) {
     TempDir dir;
@@ -58,7 +35,7 @@ TEST(KestrelManagerFirstRun, EmptyStoreGetsIdentifierFlagAndConfiguredQuality) {
             kestrel::testing::captureStdout([] { KestrelManager::shared(); });
         EXPECT_EQ(printed, "Initializing KestrelManager\n");
     });
-    auto store = storeAt(path);
+    auto store = UserDefaults::openFile(path);
     const auto id = store->stringForKey("applicationInstanceId");
     ASSERT_TRUE(id);
     EXPECT_TRUE(std::regex_match(
@@ -75,10 +52,10 @@ TEST(KestrelManagerFirstRun, LaterStartsKeepEverythingAndPrintAgain) {
     TempDir dir;
     const auto path = dir / "defaults.sqlite";
     inFreshProcess(path, [] { KestrelLight::setApiKey("key-1"); });
-    const auto firstId = storeAt(path)->stringForKey("applicationInstanceId");
+    const auto firstId = UserDefaults::openFile(path)->stringForKey("applicationInstanceId");
     ASSERT_TRUE(firstId);
-    storeAt(path)->setValue("useBlackAndWhite", false); // the host turns greying off
-    storeAt(path)->setValue("jpegQuality", 0.5);
+    UserDefaults::openFile(path)->setValue("useBlackAndWhite", false); // the host turns greying off
+    UserDefaults::openFile(path)->setValue("jpegQuality", 0.5);
     inFreshProcess(path, [] {
         const std::string printed =
             kestrel::testing::captureStdout([] { KestrelManager::shared(); });
@@ -87,17 +64,17 @@ TEST(KestrelManagerFirstRun, LaterStartsKeepEverythingAndPrintAgain) {
         EXPECT_FALSE(KestrelManager::shared().useBlackAndWhite());
         EXPECT_EQ(KestrelManager::shared().getJpegQuality(), 0.5);
     });
-    EXPECT_EQ(storeAt(path)->stringForKey("applicationInstanceId"), firstId);
+    EXPECT_EQ(UserDefaults::openFile(path)->stringForKey("applicationInstanceId"), firstId);
 }
 
 TEST(KestrelManagerFirstRun, IdentifierStoredAsOtherThanTextMeansFirstRunAgain) {
     TempDir dir;
     const auto path = dir / "defaults.sqlite";
-    storeAt(path)->setValue("applicationInstanceId", true);
-    storeAt(path)->setValue("useBlackAndWhite", false);
+    UserDefaults::openFile(path)->setValue("applicationInstanceId", true);
+    UserDefaults::openFile(path)->setValue("useBlackAndWhite", false);
     inFreshProcess(path, [] { KestrelManager::shared(); });
-    EXPECT_TRUE(storeAt(path)->stringForKey("applicationInstanceId"));
-    EXPECT_EQ(storeAt(path)->valueForKey("useBlackAndWhite"), DefaultsValue(true));
+    EXPECT_TRUE(UserDefaults::openFile(path)->stringForKey("applicationInstanceId"));
+    EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("useBlackAndWhite"), DefaultsValue(true));
 }
 
 TEST(KestrelManagerSettings, ReadsAndWritesThroughTheStore) {
@@ -123,7 +100,7 @@ TEST(KestrelManagerSettings, ReadsAndWritesThroughTheStore) {
         UserDefaults::standard()->setValue("apiKey", 3.0);
         EXPECT_FALSE(manager.getApiKey());
     });
-    EXPECT_EQ(storeAt(path)->valueForKey("hasBeenMigrated"), DefaultsValue(true));
+    EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("hasBeenMigrated"), DefaultsValue(true));
 }
 
 TEST(ImagePreparationSettings, SendWidthFromConfigurationAndFlagFromTheStore) {

@@ -1,0 +1,57 @@
+// The recognised page of an enriched-image reply, and the scan preferences it carries.
+#pragma once
+
+#include <kestrel/json.hpp>
+#include <kestrel/model/action.hpp>
+#include <kestrel/styles/style.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+// How the service wants later photos prepared.
+struct ScanPrefs {
+    std::optional<float> jpegQuality;       // "JpegQuality": a decimal number given as a string
+    std::optional<bool> blackAndWhite;      // "BlackAndWhite": a JSON boolean
+    std::optional<float> longestSideSizePx; // "LongestSideSizePx": a JSON number; kept, not applied
+
+    // Reads the three members (a member of another JSON type stays absent), then stores the
+    // black-and-white flag and after it the JPEG quality (widened, unchecked) in the settings of
+    // KestrelManager::shared() when present; absent members change nothing. Throws DecodingError
+    // when value is not a JSON object (and then writes nothing).
+    static ScanPrefs decode(const JsonValue& value);
+
+    bool operator==(const ScanPrefs&) const = default;
+};
+
+struct Image {
+    std::optional<std::string> id;
+    std::optional<std::int64_t> order;
+    std::optional<std::string> title;
+    std::optional<std::string> sessionId; // what click reports refer to
+    std::optional<std::string> documentId;
+    std::optional<Style> titleStyle; // parsed from the "TitleStyle" JSON text
+    std::optional<bool> autoTrigger;
+    std::optional<std::string> languageCode;
+    std::optional<std::string> bigThumbnailUrl;
+    std::optional<std::vector<Action>> actions; // all or nothing, in the service's order
+    std::optional<ScanPrefs> scanPrefs;
+    std::optional<std::string> data;
+
+    // Decodes an enriched-image object member by member: a member of another JSON type stays
+    // absent; "Actions" is absent unless every element decodes; "ScanPrefs" (an object) updates
+    // the settings as ScanPrefs::decode does, before the title style is read; a "TitleStyle" text
+    // that is not JSON prints "error trying to convert action style" once. Throws DecodingError
+    // only when value is not a JSON object. Runs on the calling thread.
+    static Image decode(const JsonValue& value);
+    // The same from a reply body; bytes that are not one JSON document are a DecodingError too.
+    static Image decodeReply(std::string_view body);
+
+    bool operator==(const Image&) const = default;
+};
+
+} // namespace kestrel
