@@ -29,23 +29,21 @@ std::shared_ptr<const Bitmap> Bitmap::withPixels(PixelFormat format, int width, 
                                static_cast<std::size_t>(width) * bytesPerPixel(format);
     if (pixels.size() < needed) return nullptr;
     auto storage = std::make_shared<const std::vector<std::uint8_t>>(std::move(pixels));
-    std::shared_ptr<Bitmap> b(new Bitmap());
-    b->size_ = {width / scale, height / scale};
-    b->scale_ = scale;
-    b->pixelWidth_ = width;
-    b->pixelHeight_ = height;
-    b->format_ = format;
-    b->stride_ = stride;
-    b->pixels_ = storage->data();
-    b->ownsPixels_ = true;
-    b->storage_ = std::move(storage);
-    return b;
+    const std::uint8_t* data = storage->data();
+    return assemble(format, width, height, stride, data, scale, true, std::move(storage));
 }
 
 std::shared_ptr<const Bitmap> Bitmap::borrowing(PixelFormat format, int width, int height,
                                                 std::size_t stride, const std::uint8_t* pixels,
                                                 CGFloat scale, std::shared_ptr<const void> owner) {
     if (pixels == nullptr || !validGeometry(format, width, height, stride, scale)) return nullptr;
+    return assemble(format, width, height, stride, pixels, scale, false, std::move(owner));
+}
+
+std::shared_ptr<Bitmap> Bitmap::assemble(PixelFormat format, int width, int height,
+                                         std::size_t stride, const std::uint8_t* pixels,
+                                         CGFloat scale, bool ownsPixels,
+                                         std::shared_ptr<const void> storage) {
     std::shared_ptr<Bitmap> b(new Bitmap());
     b->size_ = {width / scale, height / scale};
     b->scale_ = scale;
@@ -54,22 +52,15 @@ std::shared_ptr<const Bitmap> Bitmap::borrowing(PixelFormat format, int width, i
     b->format_ = format;
     b->stride_ = stride;
     b->pixels_ = pixels;
-    b->ownsPixels_ = false;
-    b->storage_ = std::move(owner);
+    b->ownsPixels_ = ownsPixels;
+    b->storage_ = std::move(storage);
     return b;
 }
 
 std::shared_ptr<const Bitmap> Bitmap::withPointSize(Size size, CGFloat scale) const {
-    std::shared_ptr<Bitmap> b(new Bitmap());
+    auto b = assemble(format_, pixelWidth_, pixelHeight_, stride_, pixels_, scale, ownsPixels_,
+                      storage_); // shares the pixels and what keeps them alive
     b->size_ = size;
-    b->scale_ = scale;
-    b->pixelWidth_ = pixelWidth_;
-    b->pixelHeight_ = pixelHeight_;
-    b->format_ = format_;
-    b->stride_ = stride_;
-    b->pixels_ = pixels_;
-    b->ownsPixels_ = ownsPixels_;
-    b->storage_ = storage_;
     return b;
 }
 

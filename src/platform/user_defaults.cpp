@@ -2,6 +2,7 @@
 
 #include <kestrel/platform/bundle.hpp>
 
+#include "platform/instance_slot.hpp"
 #include "platform/sqlite_user_defaults.hpp"
 #include "json/lenient.hpp"
 
@@ -10,16 +11,16 @@
 #include <cstdlib>
 #include <limits>
 #include <locale.h>
-#include <mutex>
 #include <unistd.h>
 
 namespace kestrel::platform {
 
 namespace {
 
-std::mutex standardMutex;
-std::shared_ptr<UserDefaults>& standardSlot() {
-    static auto* slot = new std::shared_ptr<UserDefaults>(); // kept until the process exits
+InstanceSlot<UserDefaults>& standardSlot() {
+    // Kept until the process exits: the store may be used until then.
+    static auto* slot = new InstanceSlot<UserDefaults>(
+        [] { return UserDefaults::openFile(UserDefaults::defaultPath()); });
     return *slot;
 }
 
@@ -89,16 +90,10 @@ float UserDefaults::floatForKey(std::string_view key) {
     return static_cast<float>(number);
 }
 
-std::shared_ptr<UserDefaults> UserDefaults::standard() {
-    std::lock_guard lock(standardMutex);
-    auto& slot = standardSlot();
-    if (!slot) slot = openFile(defaultPath());
-    return slot;
-}
+std::shared_ptr<UserDefaults> UserDefaults::standard() { return standardSlot().get(); }
 
 void UserDefaults::setStandard(std::shared_ptr<UserDefaults> store) {
-    std::lock_guard lock(standardMutex);
-    standardSlot() = std::move(store);
+    standardSlot().set(std::move(store));
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::openFile(const std::filesystem::path& path) {

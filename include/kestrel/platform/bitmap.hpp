@@ -103,6 +103,11 @@ public:
 
 private:
     Bitmap() = default;
+    // A bitmap over pixels whose geometry was checked; storage keeps them alive.
+    static std::shared_ptr<Bitmap> assemble(PixelFormat format, int width, int height,
+                                            std::size_t stride, const std::uint8_t* pixels,
+                                            CGFloat scale, bool ownsPixels,
+                                            std::shared_ptr<const void> storage);
 
     Size size_;
     CGFloat scale_ = 1.0;
