@@ -181,6 +181,10 @@ std::optional<double> parseDoubleText(std::string_view text) {
     return parseDecimal<double>(text, strtod_l);
 }
 
+double parseLeadingDouble(const std::string& text) {
+    return strtod_l(text.c_str(), nullptr, cLocale());
+}
+
 std::optional<JsonValue> parseDocument(std::string_view utf8) {
     if (tooDeep(utf8)) return std::nullopt;
     JsonValue value =

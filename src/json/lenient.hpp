@@ -46,6 +46,10 @@ std::optional<std::int64_t> parseInt64Text(std::string_view text);
 std::optional<float> parseFloatText(std::string_view text);
 std::optional<double> parseDoubleText(std::string_view text);
 
+// The number at the start of a text, as the settings store reads numeric text: leading white
+// space skipped, the longest number prefix taken (C locale), 0 when there is none.
+double parseLeadingDouble(const std::string& text);
+
 // Parses UTF-8 bytes as one JSON document of any top-level type. Absent for invalid JSON, invalid
 // UTF-8, trailing content or nesting deeper than maxNestingDepth.
 std::optional<JsonValue> parseDocument(std::string_view utf8);

@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <locale.h>
 #include <unistd.h>
 
 namespace kestrel::platform {
@@ -37,13 +36,6 @@ std::string applicationName() {
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec && !exe.filename().empty()) return exe.filename().string();
     return "kestrel";
-}
-
-// A leading number of a text, as the platform reads one: white space skipped, the longest
-// decimal prefix taken; 0 when there is none.
-double leadingNumber(const std::string& text) {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return strtod_l(text.c_str(), nullptr, c);
 }
 
 // The platform's Boolean reading of a text: after white space, an optional sign and leading
@@ -84,7 +76,7 @@ float UserDefaults::floatForKey(std::string_view key) {
     else if (const auto* d = std::get_if<double>(&*value))
         number = *d;
     else
-        number = leadingNumber(std::get<std::string>(*value));
+        number = json::parseLeadingDouble(std::get<std::string>(*value));
     if (!std::isfinite(number) || std::fabs(number) > std::numeric_limits<float>::max())
         return 0.0f;
     return static_cast<float>(number);
