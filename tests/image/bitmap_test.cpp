@@ -1,52 +1,45 @@
 #include "image/image_fixtures.hpp"
 
 #include <kestrel/platform/bitmap.hpp>
+#include <kestrel/platform/graphics.hpp>
+#include <kestrel/service/kestrel_helpers.hpp>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 using kestrel::platform::Bitmap;
+using kestrel::platform::jpegRepresentation;
 using kestrel::platform::PixelFormat;
-using kestrel::platform::Size;
+using namespace fixtures;
 
-TEST(BitmapFromPixels, BorrowedPixelsAreNeverCopied) {
-    std::vector<std::uint8_t> frame(64 * 4 * 10 + 16, 7); // rows padded to 260 bytes
-    auto owner = std::make_shared<int>(1);
-    auto b =
-        Bitmap::borrowing(PixelFormat::bgra8Premultiplied, 64, 10, 260, frame.data(), 2.0, owner);
-    ASSERT_TRUE(b);
-    EXPECT_EQ(b->pixels(), frame.data());
-    EXPECT_FALSE(b->ownsPixels());
-    EXPECT_EQ(b->stride(), 260u);
-    EXPECT_EQ(b->row(3), frame.data() + 780);
-    EXPECT_EQ(b->size(), (Size{32, 5}));
-    EXPECT_EQ(owner.use_count(), 2); // the bitmap keeps the host's owner alive
-    // A copy with another point size still borrows the same frame.
-    auto resized = b->withPointSize({10.5, 3.25}, 1.0);
-    EXPECT_EQ(resized->pixels(), frame.data());
-    EXPECT_EQ(resized->size(), (Size{10.5, 3.25}));
-    b.reset();
-    resized.reset();
-    EXPECT_EQ(owner.use_count(), 1);
+namespace {
+
+// RGB of an image whose left half is red, right half blue, with a green top-left block (8 × 8)
+// marking the origin.
+std::vector<std::uint8_t> markedRgb(int w, int h) {
+    std::vector<std::uint8_t> px;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool green = x < 8 && y < 8, red = !green && x < w / 2;
+            append(px, {std::uint8_t(red ? 255 : 0), std::uint8_t(green ? 255 : 0),
+                        std::uint8_t(red || green ? 0 : 255)});
+        }
+    return px;
 }
 
-TEST(BitmapFromPixels, OwnedPixelsKeepTheirGeometry) {
-    std::vector<std::uint8_t> px(5 * 3, 0);
-    const std::uint8_t* data = px.data();
-    auto b = Bitmap::withPixels(PixelFormat::gray8, 4, 3, 5, std::move(px));
-    ASSERT_TRUE(b);
-    EXPECT_TRUE(b->ownsPixels());
-    EXPECT_EQ(b->pixels(), data); // moved in, not copied
-    EXPECT_EQ(b->pixelWidth(), 4);
-    EXPECT_EQ(b->pixelHeight(), 3);
-    EXPECT_EQ(b->size(), (Size{4, 3}));
-    EXPECT_EQ(b->scale(), 1.0);
+bool near(Rgba c, int r, int g, int b) {
+    return std::abs(c.r - r) < 40 && std::abs(c.g - g) < 40 && std::abs(c.b - b) < 40;
 }
+
+std::shared_ptr<const Bitmap> card() {
+    static const auto b = rgbaBitmap(320, 240, testCard, PixelFormat::rgba8Premultiplied);
+    return b;
+}
+
+} // namespace
 
 TEST(BitmapFromPixels, RefusesImpossibleGeometry) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     struct Case {
         const char* what;
         int w, h;
@@ -59,7 +52,7 @@ TEST(BitmapFromPixels, RefusesImpossibleGeometry) {
         {"stride shorter than a row", 4, 4, 15, 64, 1},
         {"buffer shorter than the rows", 4, 4, 16, 63, 1},
         {"zero scale", 4, 4, 0, 64, 0},
-        {"NaN scale", 4, 4, 0, 64, nan},
+        {"NaN scale", 4, 4, 0, 64, std::numeric_limits<double>::quiet_NaN()},
         {"too many pixels", 65535, 65535, 0, 16, 1},
         {"side too long", 2000000, 1, 0, 16, 1},
     };
@@ -74,9 +67,132 @@ TEST(BitmapFromPixels, RefusesImpossibleGeometry) {
     EXPECT_TRUE(Bitmap::borrowing(PixelFormat::rgba8, 1, 1, 0, one));
 }
 
-TEST(BitmapFromPixels, PlaceholderHasASizeButNoPixels) {
-    auto b = Bitmap::placeholder({12.5, 3});
-    EXPECT_FALSE(b->hasPixels());
-    EXPECT_EQ(b->pixelWidth(), 0);
-    EXPECT_EQ(b->size(), (Size{12.5, 3}));
+TEST(BitmapDecoding, JpegFromAnIndependentEncoder) {
+    auto b = Bitmap::fromEncoded(encodeJpeg(markedRgb(48, 24), 48, 24, 3));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->pixelWidth(), 48);
+    EXPECT_EQ(b->pixelHeight(), 24);
+    EXPECT_EQ(b->format(), PixelFormat::rgba8Premultiplied);
+    EXPECT_TRUE(near(pixel(*b, 2, 2), 0, 255, 0));
+    EXPECT_TRUE(near(pixel(*b, 16, 20), 255, 0, 0));
+    EXPECT_TRUE(near(pixel(*b, 40, 20), 0, 0, 255));
+    EXPECT_EQ(pixel(*b, 40, 20).a, 255);
+
+    std::vector<std::uint8_t> grey(32 * 16);
+    for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<std::uint8_t>(i % 32 * 8);
+    b = Bitmap::fromEncoded(encodeJpeg(grey, 32, 16, 1));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->format(), PixelFormat::gray8); // a grey JPEG stays one channel
+    EXPECT_NEAR(pixel(*b, 31, 3).r, 248, 6);
+}
+
+TEST(BitmapDecoding, ExifOrientationIsApplied) {
+    // Stored 48 × 24 with the green marker top-left; where the marker ends up tells the turn.
+    const auto jpeg = encodeJpeg(markedRgb(48, 24), 48, 24, 3);
+    struct Case {
+        int orientation;
+        bool bigEndian;
+        int w, h;   // upright size
+        int mx, my; // a pixel inside the marker, upright
+    };
+    for (const Case c : {Case{2, true, 48, 24, 44, 3}, Case{6, true, 24, 48, 20, 3},
+                         Case{8, false, 24, 48, 3, 44}}) {
+        auto b = Bitmap::fromEncoded(withExifOrientation(jpeg, c.orientation, c.bigEndian));
+        ASSERT_TRUE(b) << c.orientation;
+        EXPECT_EQ(b->pixelWidth(), c.w) << c.orientation;
+        EXPECT_EQ(b->pixelHeight(), c.h) << c.orientation;
+        EXPECT_TRUE(near(pixel(*b, c.mx, c.my), 0, 255, 0)) << "orientation " << c.orientation;
+    }
+}
+
+TEST(BitmapDecoding, CorruptOrTruncatedDataGivesNoBitmap) {
+    const auto jpeg = encodeJpeg(markedRgb(64, 64), 64, 64, 3);
+    std::vector<std::vector<std::uint8_t>> bad = {
+        {},
+        {0xFF, 0xD8, 0xFF},
+        std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + jpeg.size() / 2),
+        std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 2), // no EOI marker
+    };
+    auto scrambled = jpeg;
+    for (std::size_t i = scrambled.size() / 3; i < scrambled.size() - 2; i += 7)
+        scrambled[i] ^= 0x5A;
+    bad.push_back(scrambled);
+    // A header claiming an image far beyond the pixel limit.
+    auto huge = jpeg;
+    for (std::size_t i = 2; i + 8 < huge.size(); ++i)
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) { // SOF0: height and width follow
+            huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xFF;
+            break;
+        }
+    bad.push_back(huge);
+    for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_FALSE(Bitmap::fromEncoded(bad[i])) << i;
+}
+
+TEST(JpegRepresentation, DecodesWithAnIndependentDecoder) {
+    auto colour = jpegRepresentation(card().get(), 0.8);
+    ASSERT_TRUE(colour);
+    const Decoded d = decodeJpeg(*colour);
+    EXPECT_EQ(d.width, 320);
+    EXPECT_EQ(d.height, 240);
+    EXPECT_EQ(d.components, 3);
+
+    auto gray = kestrel::imageToGrayScale(card());
+    auto grayJpeg = jpegRepresentation(gray.get(), 0.8);
+    ASSERT_TRUE(grayJpeg);
+    const Decoded g = decodeJpeg(*grayJpeg);
+    EXPECT_EQ(g.width, 320);
+    EXPECT_EQ(g.height, 240);
+    EXPECT_EQ(g.components, 1); // one component, not grey stored as RGB
+    double error = 0;
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x) error += std::abs(g.pixels[y * 320 + x] - gray->row(y)[x]);
+    EXPECT_LT(error / (320 * 240), 6.0);
+}
+
+TEST(JpegRepresentation, ChannelOrderAndAlphaAsOverBlack) {
+    struct Case {
+        const char* what;
+        Rgba stored;
+        PixelFormat format;
+        int r, g, b;
+    };
+    const Case cases[] = {
+        {"BGRA red", solid(10, 20, 230), PixelFormat::bgra8, 230, 20, 10},
+        {"straight half-transparent white", solid(255, 255, 255, 128), PixelFormat::rgba8, 128, 128,
+         128},
+    };
+    for (const Case& c : cases) {
+        auto b = rgbaBitmap(
+            32, 32, [&](int, int) { return c.stored; }, c.format);
+        auto jpeg = jpegRepresentation(b.get(), 0.95);
+        ASSERT_TRUE(jpeg) << c.what;
+        const Decoded d = decodeJpeg(*jpeg);
+        ASSERT_EQ(d.components, 3);
+        const std::uint8_t* p = &d.pixels[(16 * 32 + 16) * 3];
+        EXPECT_NEAR(p[0], c.r, 4) << c.what;
+        EXPECT_NEAR(p[1], c.g, 4) << c.what;
+        EXPECT_NEAR(p[2], c.b, 4) << c.what;
+    }
+}
+
+TEST(JpegRepresentation, QualityChangesSizeMonotonically) {
+    std::size_t previous = 0;
+    for (double q : {0.05, 0.2, 0.4, 0.6, 0.8, 0.9, 1.0}) {
+        auto jpeg = jpegRepresentation(card().get(), q);
+        ASSERT_TRUE(jpeg);
+        EXPECT_GT(jpeg->size(), previous) << q;
+        previous = jpeg->size();
+    }
+}
+
+TEST(JpegRepresentation, OutOfRangeQualitiesAreClampedNonFiniteGiveNothing) {
+    const Bitmap* b = card().get();
+    EXPECT_EQ(jpegRepresentation(b, -3), jpegRepresentation(b, 0));
+    EXPECT_EQ(jpegRepresentation(b, 7), jpegRepresentation(b, 1));
+    EXPECT_NE(jpegRepresentation(b, 0), jpegRepresentation(b, 1));
+    EXPECT_FALSE(jpegRepresentation(b, std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(jpegRepresentation(b, std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(jpegRepresentation(b, -std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(jpegRepresentation(nullptr, 0.8));
+    EXPECT_FALSE(jpegRepresentation(Bitmap::placeholder({10, 10}).get(), 0.8));
 }

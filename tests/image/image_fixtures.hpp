@@ -1,5 +1,4 @@
-// Test images and an independent JPEG/PNG codec (libjpeg's own interface, libpng) for the image
-// suites.
+// Test images and an independent JPEG codec (libjpeg's own interface) for the image suites.
 #pragma once
 
 #include <kestrel/platform/bitmap.hpp>
@@ -7,10 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <jpeglib.h>
-#include <png.h>
 
-#include <cmath>
-#include <cstring>
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -28,28 +26,24 @@ inline void append(std::vector<std::uint8_t>& v, std::initializer_list<std::uint
 
 struct Rgba {
     std::uint8_t r, g, b, a;
+    bool operator==(const Rgba&) const = default;
 };
-
-// A packed RGBA image made by calling fn(x, y) for every pixel.
-inline std::vector<std::uint8_t> makeRgba(int w, int h, const std::function<Rgba(int, int)>& fn) {
-    std::vector<std::uint8_t> px(static_cast<std::size_t>(w) * h * 4);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const Rgba c = fn(x, y);
-            std::uint8_t* p = &px[(static_cast<std::size_t>(y) * w + x) * 4];
-            p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = c.a;
-        }
-    return px;
-}
-
-inline std::shared_ptr<const Bitmap> rgbaBitmap(int w, int h,
-                                                const std::function<Rgba(int, int)>& fn,
-                                                PixelFormat format = PixelFormat::rgba8) {
-    return Bitmap::withPixels(format, w, h, 0, makeRgba(w, h, fn));
-}
 
 inline Rgba solid(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 255) {
     return {r, g, b, a};
+}
+
+// A packed image made by calling fn(x, y) for every pixel, stored in the given four-byte format.
+inline std::shared_ptr<const Bitmap> rgbaBitmap(int w, int h,
+                                                const std::function<Rgba(int, int)>& fn,
+                                                PixelFormat format = PixelFormat::rgba8) {
+    std::vector<std::uint8_t> px;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Rgba c = fn(x, y);
+            append(px, {c.r, c.g, c.b, c.a});
+        }
+    return Bitmap::withPixels(format, w, h, 0, std::move(px));
 }
 
 // A test card: vertical stripes, a checkerboard and thin text-like strokes on paper white,
@@ -83,7 +77,7 @@ struct Decoded {
     std::vector<std::uint8_t> pixels;
 };
 
-// libjpeg's error handling longjmps by default; these turn it into exceptions.
+// libjpeg's error handling longjmps by default; this turns it into an exception.
 [[noreturn]] inline void jpegFail(j_common_ptr cinfo) {
     char message[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, message);
@@ -97,25 +91,20 @@ inline Decoded decodeJpeg(const std::vector<std::uint8_t>& bytes) {
     cinfo.err = jpeg_std_error(&err);
     err.error_exit = jpegFail;
     jpeg_create_decompress(&cinfo);
-    Decoded d;
-    try {
-        jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-        jpeg_read_header(&cinfo, TRUE);
-        jpeg_start_decompress(&cinfo);
-        d.width = static_cast<int>(cinfo.output_width);
-        d.height = static_cast<int>(cinfo.output_height);
-        d.components = cinfo.output_components;
-        d.pixels.resize(static_cast<std::size_t>(d.width) * d.height * d.components);
-        while (cinfo.output_scanline < cinfo.output_height) {
-            JSAMPROW row =
-                &d.pixels[static_cast<std::size_t>(cinfo.output_scanline) * d.width * d.components];
-            jpeg_read_scanlines(&cinfo, &row, 1);
-        }
-        jpeg_finish_decompress(&cinfo);
-    } catch (...) {
-        jpeg_destroy_decompress(&cinfo);
-        throw;
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    Decoded d{static_cast<int>(cinfo.output_width),
+              static_cast<int>(cinfo.output_height),
+              cinfo.output_components,
+              {}};
+    d.pixels.resize(static_cast<std::size_t>(d.width) * d.height * d.components);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row =
+            &d.pixels[static_cast<std::size_t>(cinfo.output_scanline) * d.width * d.components];
+        jpeg_read_scanlines(&cinfo, &row, 1);
     }
+    jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return d;
 }
@@ -153,60 +142,22 @@ inline std::vector<std::uint8_t> encodeJpeg(const std::vector<std::uint8_t>& px,
 // Inserts an EXIF block carrying an orientation tag right after the JPEG's SOI marker.
 inline std::vector<std::uint8_t> withExifOrientation(const std::vector<std::uint8_t>& jpeg,
                                                      int orientation, bool bigEndian) {
-    std::vector<std::uint8_t> tiff;
-    auto u16 = [&](unsigned v) {
-        if (bigEndian)
-            fixtures::append(tiff, {std::uint8_t(v >> 8), std::uint8_t(v)});
-        else
-            fixtures::append(tiff, {std::uint8_t(v), std::uint8_t(v >> 8)});
+    std::vector<std::uint8_t> exif = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+    auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            exif.push_back(static_cast<std::uint8_t>(v >> 8 * (bigEndian ? bytes - 1 - i : i)));
     };
-    auto u32 = [&](std::uint32_t v) {
-        if (bigEndian) {
-            u16(v >> 16);
-            u16(v & 0xFFFF);
-        } else {
-            u16(v & 0xFFFF);
-            u16(v >> 16);
-        }
-    };
-    tiff.push_back(bigEndian ? 'M' : 'I');
-    tiff.push_back(bigEndian ? 'M' : 'I');
-    u16(42);
-    u32(8);
-    u16(2);                      // two entries: an unrelated one, then the orientation
-    u16(0x010F), u16(2), u32(4); // Make, ASCII, 4 bytes inline
-    fixtures::append(tiff, {'K', 'S', 'L', 0});
-    u16(0x0112), u16(3), u32(1), u16(static_cast<unsigned>(orientation)), u16(0);
-    u32(0);
-    std::vector<std::uint8_t> app1 = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-    app1.insert(app1.end(), tiff.begin(), tiff.end());
-    const std::size_t length = app1.size() - 2;
-    app1[2] = static_cast<std::uint8_t>(length >> 8);
-    app1[3] = static_cast<std::uint8_t>(length);
-    std::vector<std::uint8_t> out;
-    out.reserve(jpeg.size() + app1.size());
-    out.push_back(jpeg[0]);
-    out.push_back(jpeg[1]);
-    for (std::uint8_t b : app1) out.push_back(b);
+    exif.push_back(bigEndian ? 'M' : 'I');
+    exif.push_back(bigEndian ? 'M' : 'I');
+    put(42, 2), put(8, 4), put(2, 2); // two entries: an unrelated one, then the orientation
+    put(0x010F, 2), put(2, 2), put(4, 4), append(exif, {'K', 'S', 'L', 0}); // Make, inline
+    put(0x0112, 2), put(3, 2), put(1, 4), put(static_cast<unsigned>(orientation), 2), put(0, 2);
+    put(0, 4);
+    exif[2] = static_cast<std::uint8_t>((exif.size() - 2) >> 8);
+    exif[3] = static_cast<std::uint8_t>(exif.size() - 2);
+    std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    for (std::uint8_t b : exif) out.push_back(b);
     for (std::size_t i = 2; i < jpeg.size(); ++i) out.push_back(jpeg[i]);
-    return out;
-}
-
-// Encodes packed RGBA as PNG with libpng's simplified interface.
-inline std::vector<std::uint8_t> encodePngRgba(const std::vector<std::uint8_t>& px, int w, int h) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(w);
-    image.height = static_cast<png_uint_32>(h);
-    image.format = PNG_FORMAT_RGBA;
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, px.data(), 0, nullptr))
-        throw std::runtime_error("png size");
-    std::vector<std::uint8_t> out(size);
-    if (!png_image_write_to_memory(&image, out.data(), &size, 0, px.data(), 0, nullptr))
-        throw std::runtime_error("png write");
-    out.resize(size);
     return out;
 }
 
