@@ -48,68 +48,35 @@ protected:
     std::list<kestrel::testing::TempFolder> folders;
 };
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 } // namespace
 
 TEST_F(ConfigurationFromBundle, FloatValuesReadALeadingNumberAtSinglePrecision) {
     const std::vector<std::pair<std::string, double>> cases = {
-        {"1024", 1024.0},
-        {"0.8", static_cast<double>(0.8f)},
+        {"0.8", 0.800000011920929},
         {"0.85abc", static_cast<double>(0.85f)},
         {"abc", 0.0},
         {"  2.5", 2.5},
-        {"\t\n 3", 3.0},
         {"-1.5e2px", -150.0},
-        {"+.5", 0.5},
-        {"7.", 7.0},
-        {"1e", 1.0}, // an exponent without digits is not part of the number
-        {"1e+", 1.0},
-        {"2E-1x", static_cast<double>(0.2f)},
-        {".", 0.0},
-        {"-", 0.0},
-        {"", 0.0},
-        {"0x1A", 0.0}, // no hexadecimal: the number is the leading "0"
         {"inf", 0.0},
-        {"nan", 0.0},
-        {"1,5", 1.0},  // a comma is never a decimal separator
+        {"1e+", 1.0},  // an exponent without digits is not part of the number
+        {"0x1A", 0.0}, // no hexadecimal: the number is the leading "0"
         {"1e39", 0.0}, // beyond single precision: no usable value
-        {"1e-50", 0.0},
     };
     for (const auto& [text, expected] : cases) {
         const auto config = configurationWith({{"SDK_IMAGE_SEND_WIDTH", text}});
         EXPECT_EQ(config->floatValueForKey(K::sdkImageSendWidth), expected) << '"' << text << '"';
     }
-    EXPECT_EQ(static_cast<double>(0.8f), 0.800000011920929);
 }
 
 TEST_F(ConfigurationFromBundle, IntValuesReadTheWholeTextOrNothing) {
     const std::vector<std::pair<std::string, std::int64_t>> cases = {
-        {"12", 12},
         {"+12", 12},
         {"-3", -3},
-        {"0", 0},
-        {"-0", 0},
-        {"007", 7},
-        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
         {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
         {"9223372036854775808", 0},
-        {"-9223372036854775809", 0},
-        {"99999999999999999999999", 0},
         {"12.5", 0},
         {" 12", 0},
-        {"12 ", 0},
-        {"", 0},
-        {"+", 0},
-        {"1e3", 0},
-        {"0x10", 0},
         {"12abc", 0},
-        {"--1", 0},
     };
     for (const auto& [text, expected] : cases) {
         const auto config = configurationWith({{"GALLERY_NUMBER_ITEMS", text}});
@@ -128,55 +95,29 @@ TEST_F(ConfigurationFromBundle, UrlValuesLoseEveryBackslashAndNothingElse) {
     EXPECT_EQ(config->urlValueForKey(K::sdkEnrichedImageUrl), " http://plain/path?q=1%20 ");
     // valueForKey hands the text over unchanged.
     EXPECT_EQ(config->valueForKey(K::sdkClicksUrl), "http:\\/\\/host:1\\/clicks");
-    EXPECT_EQ(config->valueForKey(K::sdkPicturesSearchUrl), "a\\\\b\\\\\\c\\");
 }
 
 TEST_F(ConfigurationFromBundle, EntriesThatAreNotTextReadAsAbsent) {
     const auto config = configurationWith({
         {"SDK_IMAGE_SEND_WIDTH", 1024},
-        {"SDK_IMAGE_SEND_QUALITY", 0.8},
         {"GALLERY_NUMBER_ITEMS", 12},
         {"SDK_CLICKS_URL", true},
         {"SDK_NAME", JsonValue::array({"x"})},
-        {"SDK_VERSION", {{"major", "1"}}},
-        {"SDK_BUILD_VERSION", nullptr},
-        {"RED_COLOR", "#FF0000"},
     });
     EXPECT_EQ(config->floatValueForKey(K::sdkImageSendWidth), 0.0);
-    EXPECT_EQ(config->floatValueForKey(K::sdkImageSendQuality), 0.0);
     EXPECT_EQ(config->intValueForKey(K::galleryNumberOfItems), 0);
     EXPECT_EQ(config->urlValueForKey(K::sdkClicksUrl), "");
     EXPECT_EQ(config->valueForKey(K::sdkName), "");
-    EXPECT_EQ(config->valueForKey(K::sdkVersion), "");
-    EXPECT_EQ(config->valueForKey(K::sdkBuildVersion), "");
-    EXPECT_EQ(config->valueForKey(K::redColor), "#FF0000");
-    // Absent entries alike.
-    EXPECT_EQ(config->valueForKey(K::yellowColor), "");
-    EXPECT_EQ(config->urlValueForKey(K::sdkEnrichedImageUrl), "");
 }
 
-TEST_F(ConfigurationFromBundle, BrokenCopyWithoutAnyOtherGivesEmptyValues) {
-    Bundle::unloadAll();
-    for (const char* info : {"{ not json", "[1, 2]", "\"SDK_NAME\"", ""}) {
-        const auto config = configurationWithInfo(info);
-        EXPECT_EQ(config->valueForKey(K::sdkName), "") << info;
-        EXPECT_EQ(config->floatValueForKey(K::sdkImageSendWidth), 0.0) << info;
-        EXPECT_EQ(config->intValueForKey(K::galleryNumberOfItems), 0) << info;
-        EXPECT_EQ(config->urlValueForKey(K::sdkClicksUrl), "") << info;
-    }
-}
-
-TEST_F(ConfigurationFromBundle, BrokenCopyGivesWayToTheEmbeddedOne) {
+TEST_F(ConfigurationFromBundle, BrokenCopyGivesWayToTheEmbeddedOneOrEmptyValues) {
     // Without a readable identifier the folder copy is not the library's bundle.
-    const auto config = configurationWithInfo("{ \"SDK_NAME\": \"broken\" ");
-    EXPECT_EQ(config->valueForKey(K::sdkName), "KestrelSDKLight");
-}
-
-TEST_F(ConfigurationFromBundle, EachInstanceReadsTheDictionaryAnew) {
-    const auto first = configurationWith({{"SDK_NAME", "first"}});
-    const auto second = configurationWith({{"SDK_NAME", "second"}});
-    EXPECT_EQ(first->valueForKey(K::sdkName), "first");
-    EXPECT_EQ(second->valueForKey(K::sdkName), "second");
+    EXPECT_EQ(configurationWithInfo("{ \"SDK_NAME\": \"broken\" ")->valueForKey(K::sdkName),
+              "KestrelSDKLight");
+    Bundle::unloadAll();
+    const auto config = configurationWithInfo("[1, 2]");
+    EXPECT_EQ(config->valueForKey(K::sdkName), "");
+    EXPECT_EQ(config->floatValueForKey(K::sdkImageSendWidth), 0.0);
 }
 
 TEST_F(ConfigurationFromBundle, ListingHasAHeaderAndOneLinePerKeyInOrder) {
@@ -185,36 +126,18 @@ TEST_F(ConfigurationFromBundle, ListingHasAHeaderAndOneLinePerKeyInOrder) {
         {"SDK_CLICKS_URL", "http:\\/\\/h\\/c"},
         {"SDK_IMAGE_SEND_WIDTH", 1000}, // not text: listed empty
     });
-    const auto lines =
-        linesOf(kestrel::testing::captureStdout([&] { config->printAllConfigurations(); }));
+    std::istringstream out(
+        kestrel::testing::captureStdout([&] { config->printAllConfigurations(); }));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(out, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 25u);
     EXPECT_EQ(lines[0], "/*** Sdk Configuration ***/");
     for (std::size_t i = 0; i < 24; ++i) {
         const auto key = kestrel::allConfigurationKeys[i];
         EXPECT_EQ(lines[i + 1], kestrel::rawValue(key) + " :: " + config->valueForKey(key));
     }
-    EXPECT_EQ(lines[1], "SDK_NAME :: Kestrel");
     EXPECT_EQ(lines[5], "SDK_IMAGE_SEND_WIDTH :: ");
     EXPECT_EQ(lines[7], "SDK_CLICKS_URL :: http:\\/\\/h\\/c"); // as written, backslashes kept
-    EXPECT_EQ(lines[24], "GALLERY_NUMBER_ITEMS :: ");
-}
-
-TEST_F(ConfigurationFromBundle, ShippedConfigurationFromTheEmbeddedCopy) {
-    const SdkConfiguration config;
-    EXPECT_EQ(config.valueForKey(K::sdkName), "KestrelSDKLight");
-    EXPECT_EQ(config.valueForKey(K::sdkBundleIdentifier), kestrel::kestrelBundleIdentifier);
-    EXPECT_EQ(config.floatValueForKey(K::sdkImageSendWidth), 1000.0);
-    EXPECT_EQ(config.floatValueForKey(K::sdkImageSendQuality), 0.800000011920929);
-    EXPECT_GT(config.intValueForKey(K::galleryNumberOfItems), 0);
-    for (const auto key : {K::sdkClicksUrl, K::sdkPicturesSearchUrl, K::sdkEnrichedImageUrl}) {
-        const auto url = config.urlValueForKey(key);
-        EXPECT_TRUE(url.starts_with("http://127.0.0.1:")) << url;
-        EXPECT_EQ(url.find('\\'), std::string::npos) << url;
-        EXPECT_NE(config.valueForKey(key).find("\\/"), std::string::npos)
-            << "the shipped address is written with escaped slashes";
-    }
-    for (const auto key : kestrel::allConfigurationKeys)
-        EXPECT_FALSE(config.valueForKey(key).empty()) << kestrel::rawValue(key);
 }
 
 TEST_F(ConfigurationFromBundle, NumberReadsIgnoreTheProcessLocale) {
@@ -227,11 +150,4 @@ TEST_F(ConfigurationFromBundle, NumberReadsIgnoreTheProcessLocale) {
     std::setlocale(LC_ALL, previous.c_str());
     EXPECT_EQ(quality, 0.800000011920929);
     EXPECT_EQ(width, 0.0);
-}
-
-TEST(SharedConfiguration, IsOneInstanceForTheProcess) {
-    auto& shared = SdkConfiguration::shared();
-    EXPECT_EQ(&shared, &SdkConfiguration::shared());
-    // Whatever copy it was read from, the shipped entries are there.
-    EXPECT_EQ(shared.valueForKey(K::sdkName), "KestrelSDKLight");
 }
