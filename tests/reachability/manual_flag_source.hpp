@@ -1,5 +1,6 @@
 // A flag source whose flags the test sets by hand, delivering its callback on the queue it was
-// given, as a platform source does.
+// given, as a platform source does; or, made over a platform source, passing everything through
+// to it while still recording what the monitor registered.
 #pragma once
 
 #include <kestrel/platform/reachability_flags.hpp>
@@ -11,27 +12,32 @@ namespace kestrel::test {
 class ManualFlagSource : public platform::ReachabilityFlagSource {
 public:
     explicit ManualFlagSource(platform::ReachabilityFlags flags = 0) : flags_(flags) {}
+    explicit ManualFlagSource(std::shared_ptr<platform::ReachabilityFlagSource> inner)
+        : inner_(std::move(inner)) {}
 
     std::optional<platform::ReachabilityFlags> getFlags() override {
+        if (inner_) return inner_->getFlags();
         std::lock_guard lock(mutex_);
         if (failReads_) return std::nullopt;
         return flags_;
     }
     bool setCallback(Callback callback) override {
-        std::lock_guard lock(mutex_);
-        if (callback && refuseCallback_) return false;
-        if (callback) {
-            ++callbacksSet_;
-            everSet_ = callback;
+        {
+            std::lock_guard lock(mutex_);
+            if (callback) {
+                ++callbacksSet_;
+                everSet_ = callback;
+            }
+            callback_ = callback;
         }
-        callback_ = std::move(callback);
-        return true;
+        return !inner_ || inner_->setCallback(std::move(callback));
     }
     bool setDispatchQueue(std::shared_ptr<platform::DispatchQueue> queue) override {
-        std::lock_guard lock(mutex_);
-        if (queue && refuseQueue_) return false;
-        queue_ = std::move(queue);
-        return true;
+        {
+            std::lock_guard lock(mutex_);
+            queue_ = queue;
+        }
+        return !inner_ || inner_->setDispatchQueue(std::move(queue));
     }
 
     // Changes the flags and, while a callback and a queue are set, calls back on that queue.
@@ -43,11 +49,6 @@ public:
     void failReads(bool fail) {
         std::lock_guard lock(mutex_);
         failReads_ = fail;
-    }
-    void refuse(bool callback, bool queue) {
-        std::lock_guard lock(mutex_);
-        refuseCallback_ = callback;
-        refuseQueue_ = queue;
     }
     int callbacksSet() {
         std::lock_guard lock(mutex_);
@@ -69,14 +70,12 @@ public:
     }
 
 private:
+    const std::shared_ptr<platform::ReachabilityFlagSource> inner_;
     std::mutex mutex_;
-    platform::ReachabilityFlags flags_;
+    platform::ReachabilityFlags flags_ = 0;
     bool failReads_ = false;
-    bool refuseCallback_ = false;
-    bool refuseQueue_ = false;
     int callbacksSet_ = 0;
-    Callback callback_;
-    Callback everSet_;
+    Callback callback_, everSet_;
     std::shared_ptr<platform::DispatchQueue> queue_;
 };
 

@@ -1,7 +1,5 @@
 #include "reachability/netns.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,39 +9,26 @@
 
 namespace kestrel::test::netns {
 
-namespace {
-std::string reason = "the network namespace was not entered";
-}
+static std::string reason = "the network namespace was not entered";
 
-void enter() {
-    if (geteuid() != 0) {
-        reason = "creating a network namespace needs root";
-        return;
-    }
-    if (unshare(CLONE_NEWNET) != 0) {
-        reason = std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno);
-        return;
-    }
+static std::string prepare() {
+    if (geteuid() != 0) return "creating a network namespace needs root";
+    if (unshare(CLONE_NEWNET) != 0)
+        return std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno);
     // Interfaces created from now on get no IPv6, so bringing them up sends no solicitations.
     std::ofstream sysctl("/proc/sys/net/ipv6/conf/default/disable_ipv6");
-    sysctl << "1\n";
-    sysctl.close();
-    if (!sysctl) {
-        reason = "cannot turn IPv6 off for new interfaces in the namespace";
-        return;
-    }
-    if (ip("link set lo up") != 0) {
-        reason = "`ip link set lo up` failed (is iproute2 installed?)";
-        return;
-    }
-    reason.clear();
+    if (!(sysctl << "1\n" << std::flush))
+        return "cannot turn IPv6 off for new interfaces in the namespace";
+    if (ip("link set lo up") != 0) return "`ip link set lo up` failed (is iproute2 installed?)";
+    return "";
 }
+
+void enter() { reason = prepare(); }
 
 const std::string& unavailableReason() { return reason; }
 
 int ip(const std::string& arguments) {
-    const std::string command = "ip " + arguments + " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
+    const int status = std::system(("ip " + arguments + " >/dev/null 2>&1").c_str());
     if (status == -1 || !WIFEXITED(status)) return 127;
     return WEXITSTATUS(status);
 }

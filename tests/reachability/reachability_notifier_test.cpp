@@ -8,7 +8,6 @@
 #include <future>
 
 using kestrel::Reachability;
-using kestrel::ReachabilityError;
 using kestrel::platform::DispatchQueue;
 using kestrel::platform::ReachabilityFlag;
 using kestrel::platform::ReachabilityFlags;
@@ -19,12 +18,21 @@ using Status = Reachability::NetworkStatus;
 namespace {
 
 constexpr ReachabilityFlags R = ReachabilityFlag::reachable;
-constexpr ReachabilityFlags W = ReachabilityFlag::isWWAN;
 constexpr ReachabilityFlags d = ReachabilityFlag::isDirect;
 
-// A monitor over a manual source, with everything it reports recorded. settle() waits until
-// every callback and evaluation caused so far has run: callbacks go through the monitor's serial
-// queue, then evaluations through the main queue.
+// Callbacks go through the monitor's serial queue, then evaluations through the main queue:
+// waits until everything caused so far has run.
+void settle(const std::shared_ptr<DispatchQueue>& serial) {
+    serial->sync([] {});
+    DispatchQueue::main().sync([] {});
+}
+
+// Holds the main queue until the promise is kept, so that evaluations queue up behind it.
+void holdMainQueue(std::promise<void>& release) {
+    DispatchQueue::main().async([held = release.get_future().share()] { held.wait(); });
+}
+
+// A monitor over a manual source, with everything it reports recorded.
 struct Fixture {
     std::shared_ptr<ManualFlagSource> source;
     ReportLog log;
@@ -34,12 +42,6 @@ struct Fixture {
         monitor = Reachability::create(source);
         log.attach(*monitor);
     }
-    ~Fixture() { monitor.reset(); }
-
-    void settle(const std::shared_ptr<DispatchQueue>& serial) {
-        serial->sync([] {});
-        DispatchQueue::main().sync([] {});
-    }
     void change(ReachabilityFlags flags) {
         auto serial = source->queue();
         source->setFlags(flags);
@@ -47,25 +49,11 @@ struct Fixture {
     }
 };
 
-TEST(ReachabilityNotifier, FirstEvaluationReportsOnceOnTheSerialQueue) {
-    Fixture f(R);
-    f.monitor->startNotifier();
-    auto serial = f.source->queue();
-    ASSERT_TRUE(serial);
-    f.settle(serial);
-    const auto reports = f.log.reports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_TRUE(reports[0].viaWhenReachable);
-    EXPECT_EQ(reports[0].status, Status::reachableViaWiFi);
-    EXPECT_FALSE(reports[0].onMainQueue);
-    EXPECT_EQ(f.log.notifications(), 1);
-    EXPECT_EQ(f.log.strayNotifications(), 0);
-}
-
-TEST(ReachabilityNotifier, LaterChangesReportOnTheMainQueueAndRepeatsAreSuppressed) {
+TEST(ReachabilityNotifier, FirstReportOnTheSerialQueueLaterChangesOnTheMainQueueRepeatsSuppressed) {
     Fixture f(0);
     f.monitor->startNotifier();
-    f.settle(f.source->queue());
+    ASSERT_TRUE(f.source->queue());
+    settle(f.source->queue());
     f.change(0); // same flags: nothing
     f.change(R);
     f.change(R);     // same again
@@ -83,45 +71,16 @@ TEST(ReachabilityNotifier, LaterChangesReportOnTheMainQueueAndRepeatsAreSuppress
     EXPECT_EQ(reports[2].description, "-R ------d");
     EXPECT_FALSE(reports[3].viaWhenReachable);
     for (std::size_t i = 1; i < reports.size(); ++i) EXPECT_TRUE(reports[i].onMainQueue) << i;
-    EXPECT_EQ(f.log.notifications(), 4);
+    EXPECT_EQ(f.log.notifications(), std::make_pair(4, 0)); // all with the monitor as object
 }
 
-TEST(ReachabilityNotifier, StopAndStartReportsOnlyWhenTheFlagsChanged) {
-    Fixture f(R);
-    f.monitor->startNotifier();
-    auto serial = f.source->queue();
-    f.settle(serial);
-    f.monitor->stopNotifier();
-    EXPECT_FALSE(f.source->hasCallback());
-    EXPECT_FALSE(f.source->queue());
-
-    f.monitor->startNotifier();
-    EXPECT_EQ(f.source->callbacksSet(), 2);
-    f.settle(serial);
-    EXPECT_EQ(f.log.reports().size(), 1u); // previousFlags survives stopping
-
-    f.monitor->stopNotifier();
-    f.source->setFlags(R | W); // unseen: no callback while stopped
-    f.settle(serial);
-    EXPECT_EQ(f.log.reports().size(), 1u);
-    f.monitor->startNotifier();
-    f.settle(serial);
-    const auto reports = f.log.reports();
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[1].status, Status::reachableViaWWAN);
-    EXPECT_FALSE(reports[1].onMainQueue);
-}
-
-TEST(ReachabilityNotifier, EvaluationQueuedBeforeStopIsDropped) {
+TEST(ReachabilityLifetime, EvaluationQueuedBeforeStopIsDropped) {
     Fixture f(0);
     f.monitor->startNotifier();
     auto serial = f.source->queue();
-    f.settle(serial);
-
-    // Hold the main queue so that the evaluation of the next change waits there.
+    settle(serial);
     std::promise<void> release;
-    auto released = release.get_future().share();
-    DispatchQueue::main().async([released] { released.wait(); });
+    holdMainQueue(release);
     f.source->setFlags(R);
     serial->sync([] {}); // the callback has queued its evaluation behind the held task
     f.monitor->stopNotifier();
@@ -130,59 +89,30 @@ TEST(ReachabilityNotifier, EvaluationQueuedBeforeStopIsDropped) {
     EXPECT_EQ(f.log.reports().size(), 1u);
 }
 
-TEST(ReachabilityNotifier, RefusalThrowsItsCaseAndLeavesTheMonitorStoppedButUsable) {
-    const std::pair<bool, ReachabilityError::Case> refusals[] = {
-        {true, ReachabilityError::Case::UnableToSetCallback},
-        {false, ReachabilityError::Case::UnableToSetDispatchQueue}};
-    for (const auto& [refuseCallback, expected] : refusals) {
-        Fixture f(R);
-        f.source->refuse(refuseCallback, !refuseCallback);
-        try {
-            f.monitor->startNotifier();
-            ADD_FAILURE() << "startNotifier did not throw";
-        } catch (const ReachabilityError& error) {
-            EXPECT_EQ(error.errorCase(), expected);
-        }
-        EXPECT_FALSE(f.source->hasCallback()); // stopped before throwing
-        EXPECT_FALSE(f.source->queue());
-        EXPECT_TRUE(f.monitor->isReachable()); // status reads need no notifier
-
-        f.source->refuse(false, false); // not running, so a new start registers again
-        f.monitor->startNotifier();
-        f.settle(f.source->queue());
-        EXPECT_EQ(f.log.reports().size(), 1u);
-    }
-}
-
 TEST(ReachabilityLifetime, DestroyingTheMonitorUnregistersAndStaleCallbacksFindNothing) {
-    auto source = std::make_shared<ManualFlagSource>(0);
-    ReportLog log;
-    auto monitor = Reachability::create(source);
-    log.attach(*monitor);
-    monitor->startNotifier();
-    auto serial = source->queue();
-    serial->sync([] {});
-    DispatchQueue::main().sync([] {});
-    ASSERT_EQ(log.reports().size(), 1u);
+    Fixture f(0);
+    f.monitor->startNotifier();
+    auto serial = f.source->queue();
+    settle(serial);
+    ASSERT_EQ(f.log.reports().size(), 1u);
 
     // An evaluation waiting on the main queue when the monitor goes must not run for it.
     std::promise<void> release;
-    auto released = release.get_future().share();
-    DispatchQueue::main().async([released] { released.wait(); });
-    source->setFlags(R);
+    holdMainQueue(release);
+    f.source->setFlags(R);
     serial->sync([] {});
-    monitor.reset();
-    EXPECT_FALSE(source->hasCallback());
-    EXPECT_FALSE(source->queue());
+    f.monitor.reset();
+    EXPECT_FALSE(f.source->hasCallback());
+    EXPECT_FALSE(f.source->queue());
     release.set_value();
     DispatchQueue::main().sync([] {});
 
     // A platform that kept the old context and calls it anyway reaches nothing.
-    auto stale = source->everSet();
+    auto stale = f.source->everSet();
     ASSERT_TRUE(stale);
     stale(R | d);
     DispatchQueue::main().sync([] {});
-    EXPECT_EQ(log.reports().size(), 1u);
+    EXPECT_EQ(f.log.reports().size(), 1u);
 }
 
 } // namespace

@@ -26,21 +26,24 @@ public:
     // Installs both closures and an observer on a fresh notification centre.
     void attach(Reachability& monitor) {
         auto state = state_;
-        monitor.setWhenReachable([state](Reachability& m) { state->add(m, true); });
-        monitor.setWhenUnreachable([state](Reachability& m) { state->add(m, false); });
+        auto add = [state](Reachability& m, bool viaWhenReachable) {
+            Report report{viaWhenReachable, m.currentReachabilityStatus(), m.description(),
+                          platform::DispatchQueue::main().isCurrent()};
+            std::lock_guard lock(state->mutex);
+            state->reports.push_back(std::move(report));
+            state->changed.notify_all();
+        };
+        monitor.setWhenReachable([add](Reachability& m) { add(m, true); });
+        monitor.setWhenUnreachable([add](Reachability& m) { add(m, false); });
         auto center = std::make_shared<platform::NotificationCenter>();
         const Reachability* expected = &monitor;
-        center->addObserver(std::string(ReachabilityChangedNotification), nullptr,
-                            [state, expected](const platform::Notification& n) {
-                                const auto* object =
-                                    std::any_cast<std::shared_ptr<Reachability>>(&n.object);
-                                std::lock_guard lock(state->mutex);
-                                if (object && object->get() == expected)
-                                    ++state->notifications;
-                                else
-                                    ++state->strayNotifications;
-                                state->changed.notify_all();
-                            });
+        center->addObserver(
+            std::string(ReachabilityChangedNotification), nullptr,
+            [state, expected](const platform::Notification& n) {
+                const auto* object = std::any_cast<std::shared_ptr<Reachability>>(&n.object);
+                std::lock_guard lock(state->mutex);
+                ++(object && object->get() == expected ? state->notifications : state->strays);
+            });
         monitor.setNotificationCenter(center);
     }
 
@@ -48,13 +51,10 @@ public:
         std::lock_guard lock(state_->mutex);
         return state_->reports;
     }
-    int notifications() const {
+    // How many notifications carried the monitor, and how many anything else.
+    std::pair<int, int> notifications() const {
         std::lock_guard lock(state_->mutex);
-        return state_->notifications;
-    }
-    int strayNotifications() const {
-        std::lock_guard lock(state_->mutex);
-        return state_->strayNotifications;
+        return {state_->notifications, state_->strays};
     }
     // Waits (at most a generous failure bound) until the reports satisfy done.
     bool waitUntil(const std::function<bool(const std::vector<Report>&)>& done) const {
@@ -62,25 +62,13 @@ public:
         return state_->changed.wait_for(lock, std::chrono::seconds(30),
                                         [&] { return done(state_->reports); });
     }
-    bool waitForCount(std::size_t count) const {
-        return waitUntil([count](const auto& r) { return r.size() >= count; });
-    }
 
 private:
     struct State {
         std::mutex mutex;
         std::condition_variable changed;
         std::vector<Report> reports;
-        int notifications = 0;
-        int strayNotifications = 0;
-
-        void add(Reachability& monitor, bool viaWhenReachable) {
-            Report report{viaWhenReachable, monitor.currentReachabilityStatus(),
-                          monitor.description(), platform::DispatchQueue::main().isCurrent()};
-            std::lock_guard lock(mutex);
-            reports.push_back(std::move(report));
-            changed.notify_all();
-        }
+        int notifications = 0, strays = 0;
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
