@@ -1,122 +1,174 @@
 #include "http/test_server.hpp"
 
-#include <openssl/err.h>
+#include <gtest/gtest.h>
+
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdlib>
+#include <future>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 
 namespace kestrel::testing {
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+// Requests to 127.0.0.1 must not go to a proxy that the environment may name, and a peer that
+// hangs up must not end the test process.
+[[maybe_unused]] const bool environmentPrepared = [] {
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        ::unsetenv(name);
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
 
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
+void check(bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(std::string("test helpers: ") + what);
 }
 
-std::string reasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
+using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using CertPtr = std::unique_ptr<X509, decltype(&X509_free)>;
+using BioPtr = std::unique_ptr<BIO, decltype(&BIO_free)>;
+
+std::string toPem(const std::function<int(BIO*)>& write) {
+    BioPtr bio(BIO_new(BIO_s_mem()), BIO_free);
+    check(write(bio.get()) == 1, "PEM");
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+// A certificate for key, signed by issuer; a self-signed authority when issuer is null.
+CertPtr makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey,
+                        const char* subjectAltName, long serial) {
+    CertPtr certificate(X509_new(), X509_free);
+    X509* c = certificate.get();
+    check(c != nullptr, "X509_new");
+    X509_set_version(c, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(c), serial);
+    X509_gmtime_adj(X509_getm_notBefore(c), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(c), 7 * 24 * 3600);
+    X509_set_pubkey(c, key);
+    X509_NAME* name = X509_get_subject_name(c);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+    X509_set_issuer_name(c, issuer != nullptr ? X509_get_subject_name(issuer) : name);
+    const auto add = [&](int nid, const char* value) {
+        X509V3_CTX context;
+        X509V3_set_ctx_nodb(&context);
+        X509V3_set_ctx(&context, issuer != nullptr ? issuer : c, c, nullptr, nullptr, 0);
+        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+        check(extension != nullptr, "extension");
+        X509_add_ext(c, extension, -1);
+        X509_EXTENSION_free(extension);
+    };
+    add(NID_subject_key_identifier, "hash");
+    if (issuer == nullptr) {
+        add(NID_basic_constraints, "critical,CA:TRUE");
+        add(NID_key_usage, "critical,keyCertSign,cRLSign");
+    } else {
+        add(NID_authority_key_identifier, "keyid:always");
+        add(NID_basic_constraints, "critical,CA:FALSE");
+        add(NID_key_usage, "critical,digitalSignature");
+        add(NID_ext_key_usage, "serverAuth");
+        add(NID_subject_alt_name, subjectAltName);
     }
+    check(X509_sign(c, issuerKey != nullptr ? issuerKey : key, EVP_sha256()) > 0, "signing");
+    return certificate;
+}
+
+TestCertificates makeCertificates() {
+    const KeyPtr authorityKey(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    check(authorityKey != nullptr, "key generation");
+    const CertPtr authority =
+        makeCertificate(authorityKey.get(), "Kestrel Test Authority", nullptr, nullptr, nullptr, 1);
+    const auto leaf = [&](const char* commonName, const char* subjectAltName, long serial) {
+        const KeyPtr key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+        check(key != nullptr, "key generation");
+        const CertPtr certificate = makeCertificate(key.get(), commonName, authority.get(),
+                                                    authorityKey.get(), subjectAltName, serial);
+        return TlsIdentity{
+            toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, certificate.get()); }),
+            toPem([&](BIO* bio) {
+                return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr,
+                                                nullptr);
+            })};
+    };
+    return {toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, authority.get()); }),
+            leaf("127.0.0.1", "IP:127.0.0.1,DNS:localhost", 2),
+            leaf("wrong-host.invalid", "DNS:wrong-host.invalid", 3)};
 }
 
 SSL_CTX* makeTlsContext(const TlsIdentity& identity) {
+    const std::string pem = identity.certificatePem + identity.privateKeyPem;
+    const BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+    const CertPtr certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), X509_free);
+    const KeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
     SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-    BIO* certificateBio = BIO_new_mem_buf(identity.certificatePem.data(),
-                                          static_cast<int>(identity.certificatePem.size()));
-    BIO* keyBio = BIO_new_mem_buf(identity.privateKeyPem.data(),
-                                  static_cast<int>(identity.privateKeyPem.size()));
-    X509* certificate = PEM_read_bio_X509(certificateBio, nullptr, nullptr, nullptr);
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-    const bool ok = context != nullptr && certificate != nullptr && key != nullptr &&
-                    SSL_CTX_use_certificate(context, certificate) == 1 &&
-                    SSL_CTX_use_PrivateKey(context, key) == 1;
-    X509_free(certificate);
-    EVP_PKEY_free(key);
-    BIO_free(certificateBio);
-    BIO_free(keyBio);
-    if (!ok) {
-        SSL_CTX_free(context);
-        throw std::runtime_error("test server: TLS identity not usable");
-    }
+    check(context != nullptr && certificate != nullptr && key != nullptr &&
+              SSL_CTX_use_certificate(context, certificate.get()) == 1 &&
+              SSL_CTX_use_PrivateKey(context, key.get()) == 1,
+          "TLS identity not usable");
     return context;
 }
 
 } // namespace
 
+const TestCertificates& TestCertificates::shared() {
+    static const TestCertificates certificates = makeCertificates();
+    return certificates;
+}
+
 std::vector<std::string> ReceivedRequest::values(std::string_view name) const {
     std::vector<std::string> found;
     for (const auto& header : headers)
-        if (sameName(header.name, name)) found.push_back(header.value);
+        if (std::equal(header.name.begin(), header.name.end(), name.begin(), name.end(),
+                       [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+            found.push_back(header.value);
     return found;
 }
-
-// One accepted socket, plain or TLS, with blocking reads and writes.
-struct TestServer::Connection {
-    int fd;
-    SSL* ssl = nullptr;
-
-    long read(char* buffer, std::size_t size) {
-        if (ssl != nullptr) {
-            const int n = SSL_read(ssl, buffer, static_cast<int>(size));
-            return n > 0 ? n : -1;
-        }
-        const ssize_t n = ::recv(fd, buffer, size, 0);
-        return n > 0 ? static_cast<long>(n) : -1;
-    }
-    bool write(std::string_view data) {
-        while (!data.empty()) {
-            long n;
-            if (ssl != nullptr)
-                n = SSL_write(ssl, data.data(), static_cast<int>(data.size()));
-            else
-                n = static_cast<long>(::send(fd, data.data(), data.size(), MSG_NOSIGNAL));
-            if (n <= 0) return false;
-            data.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-};
 
 TestServer::TestServer(Responder responder, TestServerOptions options)
     : responder_(std::move(responder)), options_(std::move(options)) {
     if (options_.tls) tlsContext_ = makeTlsContext(*options_.tls);
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int receiveBuffer = static_cast<int>(options_.bodyReadChunk);
+    if (listener_ >= 0 && receiveBuffer > 0)
+        ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (listener_ >= 0 && options_.receiveBufferSize > 0)
-        ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &options_.receiveBufferSize,
-                     sizeof options_.receiveBufferSize);
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 256) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::pipe2(wakePipe_, O_CLOEXEC) != 0)
-        throw std::runtime_error("test server: cannot listen on 127.0.0.1");
+    check(listener_ >= 0 && ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+              ::listen(listener_, 256) == 0 &&
+              ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0,
+          "cannot listen on 127.0.0.1");
     port_ = ntohs(address.sin_port);
-    acceptor_ = std::thread([this] { acceptLoop(); });
+    acceptor_ = std::thread([this] {
+        for (;;) {
+            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            std::lock_guard lock(mutex_);
+            if (stopping_) {
+                if (fd >= 0) ::close(fd);
+                return;
+            }
+            if (fd < 0) continue;
+            openSockets_.push_back(fd);
+            workers_.emplace_back([this, fd] { serve(fd); });
+        }
+    });
 }
 
 TestServer::~TestServer() {
@@ -125,112 +177,68 @@ TestServer::~TestServer() {
         stopping_ = true;
         for (int fd : openSockets_) ::shutdown(fd, SHUT_RDWR);
     }
-    stopped_.notify_all();
-    [[maybe_unused]] const auto written = ::write(wakePipe_[1], "x", 1);
+    ::shutdown(listener_, SHUT_RDWR); // wakes the blocked accept
     acceptor_.join();
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard lock(mutex_);
-        workers.swap(workers_);
-    }
-    for (auto& worker : workers) worker.join();
+    for (auto& worker : workers_) worker.join();
     ::close(listener_);
-    ::close(wakePipe_[0]);
-    ::close(wakePipe_[1]);
     SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
 }
 
-std::string TestServer::url(std::string_view pathAndQuery) const {
-    return std::string(options_.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) +
-           std::string(pathAndQuery);
-}
-
-std::vector<ReceivedRequest> TestServer::requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-}
-
-bool TestServer::sleepUnlessStopping(std::chrono::milliseconds duration) {
-    std::unique_lock lock(mutex_);
-    return !stopped_.wait_for(lock, duration, [this] { return stopping_; });
-}
-
-void TestServer::acceptLoop() {
-    for (;;) {
-        pollfd fds[2] = {{listener_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) continue;
-        if (fds[1].revents != 0) return;
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        std::lock_guard lock(mutex_);
-        if (stopping_) {
-            ::close(fd);
-            return;
-        }
-        ++accepted_;
-        openSockets_.push_back(fd);
-        workers_.emplace_back([this, fd] { serve(fd); });
-    }
-}
-
 void TestServer::serve(int fd) {
-    Connection connection{fd};
+    SSL* ssl = nullptr;
     if (tlsContext_ != nullptr) {
-        connection.ssl = SSL_new(static_cast<SSL_CTX*>(tlsContext_));
-        SSL_set_fd(connection.ssl, fd);
-        if (SSL_accept(connection.ssl) != 1) {
-            SSL_free(connection.ssl);
-            connection.ssl = nullptr;
-            connection.fd = -1; // the handshake failed: nothing more to say
-        }
+        ssl = SSL_new(static_cast<SSL_CTX*>(tlsContext_));
+        SSL_set_fd(ssl, fd);
     }
-
-    std::string buffer;
+    const bool connected = ssl == nullptr || SSL_accept(ssl) == 1;
     char chunk[16384];
-    while (connection.fd >= 0) {
-        // The request head.
+    const auto read = [&](std::size_t size) -> long {
+        const long n = ssl != nullptr ? SSL_read(ssl, chunk, static_cast<int>(size))
+                                      : static_cast<long>(::recv(fd, chunk, size, 0));
+        return n > 0 ? n : -1;
+    };
+    const auto write = [&](std::string_view data) {
+        while (!data.empty()) {
+            const long n =
+                ssl != nullptr
+                    ? SSL_write(ssl, data.data(), static_cast<int>(data.size()))
+                    : static_cast<long>(::send(fd, data.data(), data.size(), MSG_NOSIGNAL));
+            if (n <= 0) return false;
+            data.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    };
+    std::string buffer;
+    // One request and its reply; false when the connection is done.
+    const auto exchange = [&] {
         std::size_t headEnd;
         while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-            const long n = connection.read(chunk, sizeof chunk);
-            if (n <= 0 || buffer.size() > (1 << 20)) goto done;
+            const long n = read(sizeof chunk);
+            if (n <= 0) return false;
             buffer.append(chunk, static_cast<std::size_t>(n));
         }
         ReceivedRequest request;
-        {
-            const std::string head = buffer.substr(0, headEnd);
-            buffer.erase(0, headEnd + 4);
-            std::size_t lineEnd = head.find("\r\n");
-            const std::string requestLine = head.substr(0, lineEnd);
-            const auto space1 = requestLine.find(' ');
-            const auto space2 = requestLine.rfind(' ');
-            request.method = requestLine.substr(0, space1);
-            request.target = requestLine.substr(space1 + 1, space2 - space1 - 1);
-            while (lineEnd != std::string::npos && lineEnd < head.size()) {
-                const std::size_t next = head.find("\r\n", lineEnd + 2);
-                const std::string line =
-                    head.substr(lineEnd + 2,
-                                next == std::string::npos ? std::string::npos : next - lineEnd - 2);
-                const auto colon = line.find(':');
-                if (colon != std::string::npos) {
-                    std::string value = line.substr(colon + 1);
-                    value.erase(0, value.find_first_not_of(' '));
-                    request.headers.push_back({line.substr(0, colon), value});
-                }
-                lineEnd = next;
-            }
+        std::istringstream head(buffer.substr(0, headEnd + 2));
+        buffer.erase(0, headEnd + 4);
+        std::string line;
+        std::getline(head, line);
+        std::istringstream(line) >> request.method >> request.target;
+        while (std::getline(head, line)) {
+            line.pop_back(); // the CR
+            const auto colon = line.find(':');
+            if (colon == std::string::npos) continue;
+            const auto value = std::min(line.find_first_not_of(' ', colon + 1), line.size());
+            request.headers.push_back({line.substr(0, colon), line.substr(value)});
         }
-        // The body, at the pace the test asked for.
         const auto lengths = request.values("Content-Length");
         const std::size_t length = lengths.empty() ? 0 : std::stoul(lengths.front());
+        const std::size_t step =
+            options_.bodyReadChunk != 0 ? options_.bodyReadChunk : sizeof chunk;
         while (buffer.size() < length) {
-            const std::size_t want = options_.bodyReadChunk != 0
-                                         ? std::min(options_.bodyReadChunk, sizeof chunk)
-                                         : sizeof chunk;
-            const long n = connection.read(chunk, std::min(want, length - buffer.size()));
-            if (n <= 0) goto done;
+            const long n = read(std::min({step, sizeof chunk, length - buffer.size()}));
+            if (n <= 0) return false;
             buffer.append(chunk, static_cast<std::size_t>(n));
-            if (options_.bodyReadPause.count() > 0 && !sleepUnlessStopping(options_.bodyReadPause))
-                goto done;
+            std::this_thread::sleep_for(options_.bodyReadPause);
         }
         request.body = buffer.substr(0, length);
         buffer.erase(0, length);
@@ -240,45 +248,51 @@ void TestServer::serve(int fd) {
         }
 
         const Reply reply = responder_(request);
-        if (reply.delay.count() > 0 && !sleepUnlessStopping(reply.delay)) goto done;
         if (reply.kind == Reply::Kind::neverAnswer) {
-            while (connection.read(chunk, sizeof chunk) > 0) {}
-            goto done;
+            while (read(sizeof chunk) > 0) {}
+            return false;
         }
-        std::string head =
-            "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
-        for (const auto& header : reply.headers) head += header.name + ": " + header.value + "\r\n";
+        std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
+        for (const auto& header : reply.headers) out += header.name + ": " + header.value + "\r\n";
         if (reply.kind != Reply::Kind::untilClose)
-            head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
-        head += "\r\n";
-        if (reply.kind == Reply::Kind::closeMidBody) {
-            connection.write(head + reply.body.substr(0, reply.body.size() / 2));
-            goto done;
-        }
-        if (!connection.write(head + reply.body) || reply.kind == Reply::Kind::untilClose)
-            goto done;
-    }
-done:
-    if (connection.ssl != nullptr) {
-        SSL_shutdown(connection.ssl);
-        SSL_free(connection.ssl);
+            out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+        out += "\r\n";
+        out += reply.kind == Reply::Kind::closeMidBody ? reply.body.substr(0, reply.body.size() / 2)
+                                                       : reply.body;
+        return write(out) && reply.kind == Reply::Kind::respond;
+    };
+    while (connected && exchange()) {}
+    if (ssl != nullptr) {
+        if (connected) SSL_shutdown(ssl);
+        SSL_free(ssl);
     }
     std::lock_guard lock(mutex_);
-    openSockets_.erase(std::remove(openSockets_.begin(), openSockets_.end(), fd),
-                       openSockets_.end());
+    openSockets_.erase(std::find(openSockets_.begin(), openSockets_.end(), fd));
     ::close(fd);
 }
 
-int unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+Received fetch(platform::HttpSession& session, platform::HttpRequest request) {
+    std::promise<Received> promise;
+    auto future = promise.get_future();
+    platform::DispatchQueue& queue = session.delegateQueue();
+    session
+        .dataTask(std::move(request),
+                  [&promise, &queue](auto body, auto response, auto error) {
+                      promise.set_value(Received{std::move(body), std::move(response),
+                                                 std::move(error), queue.isCurrent()});
+                  })
+        ->resume();
+    if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the handler never ran";
+        std::abort(); // the handler still refers to this frame
+    }
+    return future.get();
+}
+
+platform::HttpSessionConfiguration testConfiguration(double timeoutSeconds) {
+    auto configuration = platform::HttpSessionConfiguration::defaultConfiguration();
+    configuration.timeoutIntervalForRequest = std::chrono::duration<double>(timeoutSeconds);
+    return configuration;
 }
 
 } // namespace kestrel::testing

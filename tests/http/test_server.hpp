@@ -1,26 +1,33 @@
-// A small HTTP/1.1 server on 127.0.0.1 for the session tests, plain or over TLS. It records every
-// request exactly as it arrived and answers as the test says, including the ways real servers
-// misbehave: never answering, closing in the middle of a reply, reading a body slowly.
+// Helpers for the session tests: certificates made at run time, a small HTTP/1.1 server on
+// 127.0.0.1 (plain or TLS) that records every request exactly as it arrived and answers as the
+// test says, including the ways real servers misbehave, and one request sent and waited for.
 #pragma once
 
-#include "http/test_certificates.hpp"
+#include <kestrel/platform/http_session.hpp>
 
-#include <kestrel/platform/http_request.hpp>
-
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace kestrel::testing {
+
+struct TlsIdentity {
+    std::string certificatePem;
+    std::string privateKeyPem;
+};
+
+// Made once per process.
+struct TestCertificates {
+    std::string authorityPem;
+    TlsIdentity localhost; // signed by the authority for IP:127.0.0.1, DNS:localhost
+    TlsIdentity wrongHost; // signed by the authority for DNS:wrong-host.invalid
+    static const TestCertificates& shared();
+};
 
 struct ReceivedRequest {
     std::string method;
@@ -39,28 +46,20 @@ struct Reply {
         closeMidBody, // announce the whole body, send half of it, close
         untilClose,   // no Content-Length: the body ends when the connection closes
     };
-    Reply(int status = 200, std::vector<platform::HttpHeader> headers = {}, std::string body = {},
-          Kind kind = Kind::respond, std::chrono::milliseconds delay = {})
-        : status(status), headers(std::move(headers)), body(std::move(body)), kind(kind),
-          delay(delay) {}
-    // Reads the request, then never answers.
-    static Reply silence() { return Reply(0, {}, {}, Kind::neverAnswer); }
+    int status = 200;
+    std::vector<platform::HttpHeader> headers{};
+    std::string body{};
+    Kind kind = Kind::respond;
 
-    int status;
-    std::vector<platform::HttpHeader> headers;
-    std::string body;
-    Kind kind;
-    std::chrono::milliseconds delay; // before answering
+    static Reply silence() { return Reply{0, {}, {}, Kind::neverAnswer}; }
 };
 
 struct TestServerOptions {
-    std::optional<TlsIdentity> tls;
-    // Read request bodies this many bytes at a time, pausing between reads (0: read at once).
+    std::optional<TlsIdentity> tls{};
+    // Read request bodies this many bytes at a time, pausing between reads, with the kernel's
+    // receive buffer this small too, so that a slow reader holds the sender back (0: at once).
     std::size_t bodyReadChunk = 0;
     std::chrono::milliseconds bodyReadPause{0};
-    // The kernel's receive buffer of accepted sockets (0: the system's), so that a slow reader
-    // holds the sender back instead of the kernel taking the whole body in.
-    int receiveBufferSize = 0;
 };
 
 class TestServer {
@@ -69,39 +68,47 @@ public:
 
     explicit TestServer(Responder responder, TestServerOptions options = {});
     ~TestServer();
-    TestServer(const TestServer&) = delete;
-    TestServer& operator=(const TestServer&) = delete;
 
     int port() const { return port_; }
     // "http://127.0.0.1:PORT" + pathAndQuery (https when the server speaks TLS).
-    std::string url(std::string_view pathAndQuery) const;
-    std::vector<ReceivedRequest> requests() const;
-    int connectionsAccepted() const { return accepted_.load(); }
+    std::string url(std::string_view pathAndQuery) const {
+        return std::string(options_.tls ? "https" : "http") +
+               "://127.0.0.1:" + std::to_string(port_) + std::string(pathAndQuery);
+    }
+    std::vector<ReceivedRequest> requests() const {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
 
 private:
-    struct Connection;
-    void acceptLoop();
     void serve(int fd);
-    bool sleepUnlessStopping(std::chrono::milliseconds duration);
 
     Responder responder_;
     TestServerOptions options_;
     void* tlsContext_ = nullptr; // SSL_CTX
     int listener_ = -1;
-    int wakePipe_[2] = {-1, -1};
     int port_ = 0;
-    std::atomic<int> accepted_{0};
     std::thread acceptor_;
 
     mutable std::mutex mutex_;
-    std::condition_variable stopped_;
     bool stopping_ = false;
     std::vector<ReceivedRequest> requests_;
     std::vector<int> openSockets_;
     std::vector<std::thread> workers_;
 };
 
-// A port on 127.0.0.1 on which nothing listens (bound, then closed at once).
-int unusedPort();
+struct Received {
+    std::optional<std::string> body;
+    std::optional<platform::HttpResponse> response;
+    std::optional<platform::HttpError> error;
+    bool onDelegateQueue = false;
+};
+
+// Resumes a task for the request and waits (at most 30 s) for its handler; fails the test when
+// the handler never runs.
+Received fetch(platform::HttpSession& session, platform::HttpRequest request);
+
+// A session configuration whose time-out keeps a stuck test short.
+platform::HttpSessionConfiguration testConfiguration(double timeoutSeconds = 10.0);
 
 } // namespace kestrel::testing
