@@ -76,6 +76,7 @@ TEST(ResizeImage, LongerSideBecomesTheSendWidth) {
         {3000, 1000, 1000, {1000, 1000.0 / 3.0}, 1000, 333}, // fraction kept in points
         {300, 200, 100.5, {100.5, 67}, 101, 67},             // fractional send width
         {1001, 1501, 1000, {1001 * (1000.0 / 1501), 1000}, 667, 1000},
+        {1, 100000, 1000, {0.01, 1000}, 1, 1000}, // a sliver: no 10^8-pixel intermediate
     };
     for (const Case& c : cases) {
         auto out = resizeImage(sized(c.w, c.h), c.sendWidth, false);
