@@ -1,6 +1,7 @@
-// The service client family: errors, localisation and image preparation.
+// The service client family: the Server and its calls, errors, localisation and image preparation.
 #pragma once
 
 #include <kestrel/service/kestrel_error.hpp>
 #include <kestrel/service/kestrel_extensions.hpp>
 #include <kestrel/service/kestrel_helpers.hpp>
+#include <kestrel/service/server.hpp>

@@ -1,0 +1,62 @@
+#include <kestrel/service/server.hpp>
+
+#include <stdexcept>
+#include <utility>
+
+namespace kestrel {
+
+Server& Server::shared() {
+    // Never destroyed: completions may still arrive while the process exits.
+    static Server* const instance = new Server();
+    return *instance;
+}
+
+Server::Server(platform::HttpSessionConfiguration configuration)
+    : session_(platform::HttpSession::create(std::move(configuration), this)) {}
+
+Server::~Server() {
+    // Destroyed before the rest of the server, since it calls this server as its delegate; outside
+    // the lock, since the handlers it still runs may ask for the session.
+    std::shared_ptr<platform::HttpSession> session;
+    {
+        std::lock_guard lock(mutex_);
+        session.swap(session_);
+    }
+}
+
+std::shared_ptr<platform::HttpSession> Server::session() const {
+    std::lock_guard lock(mutex_);
+    return session_;
+}
+
+void Server::setSession(std::shared_ptr<platform::HttpSession> session) {
+    if (!session) {
+        throw std::invalid_argument("Server::setSession: the session must not be null");
+    }
+    // The old session is released outside the lock: destroying it runs the handlers of what it
+    // still had in flight, and those may ask for the session.
+    {
+        std::lock_guard lock(mutex_);
+        session_.swap(session);
+    }
+    session.reset();
+}
+
+void Server::urlSession(platform::HttpSession& /*session*/,
+                        const platform::AuthenticationChallenge& challenge,
+                        ChallengeCompletion completionHandler) {
+    const auto& space = challenge.protectionSpace;
+    if (space.authenticationMethod != platform::AuthenticationMethod::serverTrust) {
+        completionHandler(platform::AuthChallengeDisposition::performDefaultHandling, std::nullopt);
+        return;
+    }
+    if (space.serverTrust && space.serverTrust->evaluatedAsTrusted) {
+        completionHandler(platform::AuthChallengeDisposition::useCredential,
+                          platform::UrlCredential::forTrust(*space.serverTrust));
+        return;
+    }
+    completionHandler(platform::AuthChallengeDisposition::cancelAuthenticationChallenge,
+                      std::nullopt);
+}
+
+} // namespace kestrel
