@@ -5,3 +5,4 @@
 #include <kestrel/service/kestrel_extensions.hpp>
 #include <kestrel/service/kestrel_helpers.hpp>
 #include <kestrel/service/server.hpp>
+#include <kestrel/service/server_helpers.hpp>

@@ -389,3 +389,12 @@ int CurlTransfer::onCertificateChain(X509_STORE_CTX* context, void* self) {
 }
 
 } // namespace kestrel::platform::detail
+
+namespace kestrel::platform {
+
+bool isHttpUrl(const std::string& text) {
+    const auto url = detail::parseUrl(text);
+    return url && (url->scheme == "http" || url->scheme == "https") && !url->host.empty();
+}
+
+} // namespace kestrel::platform

@@ -46,4 +46,7 @@ struct HttpRequest {
     bool operator==(const HttpRequest&) const = default;
 };
 
+// True when the text is an address a task accepts: absolute, http or https, with a host.
+bool isHttpUrl(const std::string& text);
+
 } // namespace kestrel::platform
