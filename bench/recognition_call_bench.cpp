@@ -190,7 +190,8 @@ int main() {
     if (const char* connections = std::getenv("KESTREL_BENCH_CONNECTIONS")) {
         auto configuration = platform::HttpSessionConfiguration::defaultConfiguration();
         configuration.httpMaximumConnectionsPerHost = std::atoi(connections);
-        Server::shared().setSession(platform::HttpSession::create(configuration, &Server::shared()));
+        Server::shared().setSession(
+            platform::HttpSession::create(configuration, &Server::shared()));
     }
     const auto photo = makePhoto();
     const auto request = urlRequestWithImage(photo, ConfigurationKey::sdkEnrichedImageUrl, "en");

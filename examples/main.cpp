@@ -9,7 +9,8 @@
 //   kestrel-scan watch                        network reachability changes, until Ctrl-C
 //   kestrel-scan set-api-key KEY              stores the API key the service gave you
 //
-// Add --json for one JSON document on standard output instead of readable text.
+// Add --json for one JSON document on standard output instead of readable text, and
+// --service URL to use the service at URL (its /v1/... endpoints) instead of the configured one.
 #include "page_printer.hpp"
 
 #include <kestrel/kestrel.hpp>
@@ -18,6 +19,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <iostream>
 #include <string>
@@ -42,6 +45,35 @@ void separateLibraryDiagnostics() {
 void show(const std::string& text) {
     std::fputs(text.c_str(), output);
     std::fflush(output);
+}
+
+// Points the library at another service: a copy of the library's bundle with other addresses,
+// put before the built-in one. A host ships such a bundle instead (see the README).
+bool useService(const std::string& base) {
+    const auto builtIn = platform::Bundle::withIdentifier(kestrelBundleIdentifier);
+    if (!builtIn || !builtIn->infoDictionary()) return false;
+    JsonValue info = *builtIn->infoDictionary();
+    info["SDK_ENRICHED_IMAGE_URL"] = base + "/v1/enriched-images";
+    info["SDK_PICTURES_SEARCH_URL"] = base + "/v1/pictures/search";
+    info["SDK_CLICKS_URL"] = base + "/v1/clicks";
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("kestrel-scan-" + std::to_string(::getpid()));
+    const auto bundle = folder / "Service.bundle";
+    std::filesystem::create_directories(bundle);
+    std::ofstream(bundle / "Info.json") << info.dump();
+    // The error texts, in every language the library has them.
+    for (const auto& language : builtIn->localizations()) {
+        std::filesystem::create_directories(bundle / (language + ".lproj"));
+        std::ofstream strings(bundle / (language + ".lproj") / "Localizable.strings");
+        for (const auto error : {KestrelError::notEnrichedImage, KestrelError::parametersMissing}) {
+            const std::string key(rawValue(error));
+            strings << JsonValue(key).dump() << " = "
+                    << JsonValue(builtIn->localizedString(key, {language})).dump() << ";\n";
+        }
+    }
+    const bool loaded = platform::Bundle::addSearchFolder(folder) == 1;
+    std::filesystem::remove_all(folder); // loaded bundles are kept in memory
+    return loaded;
 }
 
 int usage() {
@@ -186,8 +218,18 @@ int main(int argc, char** argv) {
         kind = *(at + 1);
         args.erase(at, at + 2);
     }
+    std::optional<std::string> service;
+    if (const auto at = std::find(args.begin(), args.end(), "--service");
+        at != args.end() && at + 1 != args.end()) {
+        service = *(at + 1);
+        args.erase(at, at + 2);
+    }
     if (args.empty()) return usage();
     separateLibraryDiagnostics();
+    if (service && !useService(*service)) {
+        std::cerr << "kestrel-scan: cannot use the service at " << *service << "\n";
+        return 1;
+    }
 
     // What a host tells the library about itself: its name and version travel with every
     // recognition request, and a request is not sent without a version.
