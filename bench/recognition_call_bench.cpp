@@ -188,12 +188,6 @@ int main() {
     ::dup2(null, 1);
     ::close(null);
 
-    if (const char* connections = std::getenv("KESTREL_BENCH_CONNECTIONS")) {
-        auto configuration = platform::HttpSessionConfiguration::defaultConfiguration();
-        configuration.httpMaximumConnectionsPerHost = std::atoi(connections);
-        Server::shared().setSession(
-            platform::HttpSession::create(configuration, &Server::shared()));
-    }
     // The default session opens at most 6 connections to a host; the other clients open one per
     // call in flight, so the transport is also measured with that many.
     auto wideConfiguration = platform::HttpSessionConfiguration::defaultConfiguration();
