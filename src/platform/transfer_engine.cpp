@@ -236,11 +236,20 @@ void TransferEngine::finishTransfer(CURL* handle, CURLcode result) {
 }
 
 void TransferEngine::enforceIdleTimeouts() {
-    for (auto& [id, transfer] : active_)
-        if (transfer->idleDeadline()) transfer->sampleSendQueue();
+    // A draining socket send queue is progress too. Looking at every queue costs a system call
+    // each, so it is done at most every 100 ms, and for a transfer about to time out.
     const auto now = Clock::now();
+    if (now - lastSendQueueSample_ >= std::chrono::milliseconds(100)) {
+        lastSendQueueSample_ = now;
+        for (auto& [id, transfer] : active_)
+            if (transfer->idleDeadline()) transfer->sampleSendQueue();
+    }
     for (auto it = active_.begin(); it != active_.end();) {
-        const auto deadline = it->second->idleDeadline();
+        auto deadline = it->second->idleDeadline();
+        if (deadline && now >= *deadline) {
+            it->second->sampleSendQueue();
+            deadline = it->second->idleDeadline();
+        }
         if (!deadline || now < *deadline) {
             ++it;
             continue;

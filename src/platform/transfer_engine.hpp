@@ -91,6 +91,7 @@ private:
     // Touched by the transfer thread only.
     std::map<std::uint64_t, std::unique_ptr<CurlTransfer>> active_;
     std::map<std::string, curl_socket_t> connectionSockets_;
+    Clock::time_point lastSendQueueSample_{};
 };
 
 } // namespace kestrel::platform::detail
