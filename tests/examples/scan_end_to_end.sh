@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# kestrel-scan against kestrel-devservice with the sample catalogue, on a free port of 127.0.0.1:
+# a photo taken at an angle is recognised as its page, a click on its first action is counted,
+# picture search ranks that page first, a photo of no catalogue page is not recognised, and a
+# scanned code becomes an action without the network.
+#
+#   scan_end_to_end.sh KESTREL_DEVSERVICE KESTREL_SCAN SOURCE_DIR
+set -euo pipefail
+SERVICE="$1" SCAN="$2" ROOT="$3"
+WORK="$(mktemp -d)"
+PID=""
+trap '[ -n "$PID" ] && kill "$PID" 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
+export XDG_CONFIG_HOME="$WORK/config"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$SERVICE" import "$ROOT/devservice/catalogue" --db "$WORK/db.sqlite" >/dev/null
+"$SERVICE" serve --db "$WORK/db.sqlite" --port 0 >"$WORK/service.log" 2>&1 &
+PID=$!
+for _ in $(seq 1 600); do
+    grep -q '^listening on ' "$WORK/service.log" && break
+    kill -0 "$PID" 2>/dev/null || fail "the service stopped: $(cat "$WORK/service.log")"
+    sleep 0.1
+done
+URL="$(sed -n 's/^listening on \(http:[^ ]*\).*/\1/p' "$WORK/service.log" | head -1)"
+[ -n "$URL" ] || fail "the service did not start"
+scan() { "$SCAN" --service "$URL" "$@"; }
+
+scan set-api-key demo-key-0001 >/dev/null
+scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --click --json >"$WORK/page.json" ||
+    fail "recognize: $(cat "$WORK/page.json")"
+scan search "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --json >"$WORK/pictures.json"
+if scan recognize "$ROOT/examples/photos/not-in-catalogue.jpg" >"$WORK/unknown.txt" 2>"$WORK/unknown.err"; then
+    fail "a page outside the catalogue was recognised: $(cat "$WORK/unknown.txt")"
+fi
+scan code "tel:+441234" --type PHONE --json >"$WORK/code.json"
+stats="$("$SERVICE" stats --db "$WORK/db.sqlite")"
+
+/usr/bin/python3 - "$WORK" "$stats" <<'PY' || exit 1
+import json, sys
+work, stats = sys.argv[1], sys.argv[2]
+page = json.load(open(work + "/page.json"))
+pictures = json.load(open(work + "/pictures.json"))
+code = json.load(open(work + "/code.json"))
+problems = []
+if page.get("id") != "harbour-news-p1": problems.append("recognised %r" % page.get("id"))
+if not page.get("sessionId"): problems.append("no session")
+if not page.get("actions"): problems.append("no actions")
+if page.get("clickCounted") is not True: problems.append("click not counted")
+if not pictures or pictures[0].get("id") != "harbour-news-p1": problems.append("search ranked %r" % pictures[:1])
+if not all(0 < (p.get("score") or 0) <= 1 for p in pictures): problems.append("scores %r" % pictures)
+if code.get("type") != "PHONE" or code.get("content") != {"Number": "tel:+441234"}: problems.append("code %r" % code)
+first = page["actions"][0]["id"] if page.get("actions") else None
+if first and first not in stats: problems.append("stats do not show %s:\n%s" % (first, stats))
+if problems:
+    print("FAIL: " + "; ".join(problems), file=sys.stderr)
+    sys.exit(1)
+print("kestrel-scan end to end: recognised, clicked, counted, searched, code built")
+PY
