@@ -16,6 +16,12 @@ using httplib::Response;
 // Where the pre-routing handler moves a multipart content type (see there).
 constexpr const char* kFormTypeHeader = "Kestrel-Form-Content-Type";
 
+// The content type the request came with.
+std::string formType(const Request& request) {
+    return request.get_header_value(request.has_header(kFormTypeHeader) ? kFormTypeHeader
+                                                                        : "Content-Type");
+}
+
 void refuse(Response& response, int status, const std::string& reason) {
     response.status = status;
     response.set_content(reason + "\n", "text/plain");
@@ -84,8 +90,7 @@ RecognitionService::~RecognitionService() { stop(); }
 
 void RecognitionService::addRoutes() {
     server_->Post("/v1/enriched-images", [this](const Request& request, Response& response) {
-        auto photo =
-            readPhoto(request.get_header_value(kFormTypeHeader), request.body, options_.upload);
+        auto photo = readPhoto(formType(request), request.body, options_.upload);
         if (auto* refusal = std::get_if<Refusal>(&photo))
             return refuse(response, refusal->status, refusal->reason);
         const auto matches = catalogue_.find(std::get<cv::Mat>(photo), 1);
@@ -97,8 +102,7 @@ void RecognitionService::addRoutes() {
     });
 
     server_->Post("/v1/pictures/search", [this](const Request& request, Response& response) {
-        auto photo =
-            readPhoto(request.get_header_value(kFormTypeHeader), request.body, options_.upload);
+        auto photo = readPhoto(formType(request), request.body, options_.upload);
         if (auto* refusal = std::get_if<Refusal>(&photo))
             return refuse(response, refusal->status, refusal->reason);
         std::vector<PictureCandidate> candidates;

@@ -90,6 +90,24 @@ TEST(Clicks, UnknownSessionsActionsOfOtherPagesAndMissingPartsAreNotCounted) {
     EXPECT_EQ(clicksOf(*image.id, own), before);
 }
 
+TEST(Upload, FormsAreReadWhateverFollowsTheirClosingDelimiter) {
+    std::mt19937 random(31);
+    const auto shot = photograph(samplePages().at(3).image, random);
+    const std::string form = recognitionBody({shot.begin(), shot.end()});
+    const std::vector<std::pair<std::string, std::string>> variants{
+        {form, kMultipartType}, // as the client library sends it: nothing after the delimiter
+        {form + "\r\n", kMultipartType},
+        {"a preamble\r\n" + form + "\r\nan epilogue", kMultipartType},
+        {form, "multipart/form-data; charset=utf-8; boundary=\"Boundary-TEST\""},
+    };
+    for (const auto& [body, type] : variants) {
+        const auto reply = service().post("/v1/enriched-images", body, kDemoKey, type);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 200) << type << ": " << reply->body;
+        EXPECT_EQ(Image::decodeReply(reply->body).id, samplePages().at(3).description.at("id"));
+    }
+}
+
 TEST(Upload, MalformedRequestsAreRefusedWithAOneLineReason) {
     const std::string jpeg = jpegOf(samplePages().front().image);
     std::string hugeFrame = jpeg; // the frame header claims 60000 x 60000 pixels
