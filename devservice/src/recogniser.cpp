@@ -172,8 +172,10 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     }
     if (int(from.size()) < settings_.minInliers) return std::nullopt;
     std::vector<unsigned char> inlierMask;
-    const cv::Mat homography = cv::findHomography(from, to, cv::USAC_FAST, settings_.reprojection,
-                                                  inlierMask, 2000, 0.995);
+    // Classic RANSAC: the locally optimised variants settle more often on the dense, nearly
+    // collinear matches of a masthead line, whose homography says nothing about the rest.
+    const cv::Mat homography =
+        cv::findHomography(from, to, cv::RANSAC, settings_.reprojection, inlierMask, 500, 0.995);
     if (!plausibleView(homography, page.size, photo.size)) return std::nullopt;
 
     // Several photo points matched to one page point count once.
