@@ -1,0 +1,316 @@
+#include "catalogue_store.hpp"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace kestrel::devservice {
+namespace {
+
+constexpr const char* kSchema = R"sql(
+PRAGMA foreign_keys = ON;
+PRAGMA journal_mode = WAL;
+CREATE TABLE IF NOT EXISTS pages (
+    id TEXT PRIMARY KEY,
+    document_id TEXT, organization_id TEXT, title TEXT, title_style TEXT, language TEXT,
+    thumbnail_url TEXT, data TEXT, sort_order INTEGER, auto_trigger INTEGER,
+    jpeg_quality REAL, black_and_white INTEGER, longest_side REAL,
+    image BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS actions (
+    page_id TEXT NOT NULL REFERENCES pages(id) ON DELETE CASCADE,
+    id TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL,
+    priority INTEGER, sort_order INTEGER, icon TEXT, background_image TEXT, style TEXT, content TEXT,
+    PRIMARY KEY (page_id, id));
+CREATE TABLE IF NOT EXISTS api_keys (key TEXT PRIMARY KEY, added_at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS sessions (
+    id TEXT PRIMARY KEY,
+    page_id TEXT NOT NULL REFERENCES pages(id) ON DELETE CASCADE,
+    api_key TEXT, opened_at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS clicks (
+    session_id TEXT NOT NULL REFERENCES sessions(id) ON DELETE CASCADE,
+    action_id TEXT NOT NULL, clicked_at INTEGER NOT NULL);
+)sql";
+
+std::int64_t now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// One prepared statement; binds by position from 1, finalised on scope exit.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK)
+            throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, std::string_view text) {
+        sqlite3_bind_text(statement_, index, text.data(), int(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bind(int index, const std::string& text) {
+        return bind(index, std::string_view(text));
+    }
+    Statement& bind(int index, const std::optional<std::string>& text) {
+        return text ? bind(index, std::string_view(*text)) : bindNull(index);
+    }
+    Statement& bind(int index, std::int64_t value) {
+        sqlite3_bind_int64(statement_, index, value);
+        return *this;
+    }
+    Statement& bind(int index, const std::optional<std::int64_t>& value) {
+        return value ? bind(index, *value) : bindNull(index);
+    }
+    Statement& bind(int index, const std::optional<bool>& value) {
+        return value ? bind(index, std::int64_t(*value)) : bindNull(index);
+    }
+    Statement& bind(int index, const std::optional<double>& value) {
+        if (!value) return bindNull(index);
+        sqlite3_bind_double(statement_, index, *value);
+        return *this;
+    }
+    Statement& bind(int index, const std::vector<unsigned char>& blob) {
+        sqlite3_bind_blob(statement_, index, blob.data(), int(blob.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bindNull(int index) {
+        sqlite3_bind_null(statement_, index);
+        return *this;
+    }
+
+    // True while there is a row to read.
+    bool step() {
+        const int status = sqlite3_step(statement_);
+        if (status == SQLITE_ROW) return true;
+        if (status == SQLITE_DONE) return false;
+        throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db_));
+    }
+
+    bool isNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+    std::string text(int column) const {
+        const auto* bytes = sqlite3_column_text(statement_, column);
+        return bytes ? std::string(reinterpret_cast<const char*>(bytes),
+                                   std::size_t(sqlite3_column_bytes(statement_, column)))
+                     : std::string();
+    }
+    std::optional<std::string> optionalText(int column) const {
+        if (isNull(column)) return std::nullopt;
+        return text(column);
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
+    std::optional<std::int64_t> optionalInteger(int column) const {
+        if (isNull(column)) return std::nullopt;
+        return integer(column);
+    }
+    std::optional<double> optionalReal(int column) const {
+        if (isNull(column)) return std::nullopt;
+        return sqlite3_column_double(statement_, column);
+    }
+    std::vector<unsigned char> blob(int column) const {
+        const auto* bytes =
+            static_cast<const unsigned char*>(sqlite3_column_blob(statement_, column));
+        return {bytes, bytes + sqlite3_column_bytes(statement_, column)};
+    }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+constexpr const char* kPageColumns =
+    "SELECT id, document_id, organization_id, title, title_style, language, thumbnail_url, data, "
+    "sort_order, auto_trigger, jpeg_quality, black_and_white, longest_side, image FROM pages";
+
+Page readPage(const Statement& row) {
+    Page page;
+    page.id = row.text(0);
+    page.documentId = row.optionalText(1);
+    page.organizationId = row.optionalText(2);
+    page.title = row.optionalText(3);
+    page.titleStyle = row.optionalText(4);
+    page.language = row.optionalText(5);
+    page.thumbnailUrl = row.optionalText(6);
+    page.data = row.optionalText(7);
+    page.order = row.optionalInteger(8);
+    if (auto flag = row.optionalInteger(9)) page.autoTrigger = *flag != 0;
+    page.scanPreferences.jpegQuality = row.optionalReal(10);
+    if (auto flag = row.optionalInteger(11)) page.scanPreferences.blackAndWhite = *flag != 0;
+    page.scanPreferences.longestSideSizePx = row.optionalReal(12);
+    page.image = row.blob(13);
+    return page;
+}
+
+std::vector<PageAction> readActions(sqlite3* db, std::string_view pageId) {
+    Statement query(db, "SELECT id, name, kind, priority, sort_order, icon, background_image, "
+                        "style, content FROM actions WHERE page_id = ? ORDER BY position");
+    query.bind(1, pageId);
+    std::vector<PageAction> actions;
+    while (query.step())
+        actions.push_back({query.text(0), query.text(1), query.text(2), query.optionalInteger(3),
+                           query.optionalInteger(4), query.optionalText(5), query.optionalText(6),
+                           query.optionalText(7), query.optionalText(8)});
+    return actions;
+}
+
+} // namespace
+
+CatalogueStore::CatalogueStore(const std::filesystem::path& file)
+    : random_(std::random_device{}()) {
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw std::runtime_error("cannot open " + file.string() + ": " + reason);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    try {
+        execute(kSchema);
+    } catch (...) {
+        sqlite3_close(db_);
+        throw;
+    }
+}
+
+CatalogueStore::~CatalogueStore() { sqlite3_close(db_); }
+
+void CatalogueStore::execute(const char* sql) const {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string reason = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw std::runtime_error("SQLite: " + reason);
+    }
+}
+
+void CatalogueStore::putPage(const Page& page) {
+    std::lock_guard lock(mutex_);
+    execute("BEGIN IMMEDIATE");
+    try {
+        // An update in place keeps the page's sessions and clicks; its actions are replaced.
+        Statement insert(db_, "INSERT INTO pages VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                              "ON CONFLICT(id) DO UPDATE SET document_id = excluded.document_id, "
+                              "organization_id = excluded.organization_id, title = excluded.title, "
+                              "title_style = excluded.title_style, language = excluded.language, "
+                              "thumbnail_url = excluded.thumbnail_url, data = excluded.data, "
+                              "sort_order = excluded.sort_order, "
+                              "auto_trigger = excluded.auto_trigger, "
+                              "jpeg_quality = excluded.jpeg_quality, "
+                              "black_and_white = excluded.black_and_white, "
+                              "longest_side = excluded.longest_side, image = excluded.image");
+        insert.bind(1, page.id).bind(2, page.documentId).bind(3, page.organizationId);
+        insert.bind(4, page.title).bind(5, page.titleStyle).bind(6, page.language);
+        insert.bind(7, page.thumbnailUrl).bind(8, page.data).bind(9, page.order);
+        insert.bind(10, page.autoTrigger).bind(11, page.scanPreferences.jpegQuality);
+        insert.bind(12, page.scanPreferences.blackAndWhite);
+        insert.bind(13, page.scanPreferences.longestSideSizePx).bind(14, page.image);
+        insert.step();
+        Statement(db_, "DELETE FROM actions WHERE page_id = ?").bind(1, page.id).step();
+        std::int64_t position = 0;
+        for (const PageAction& action : page.actions) {
+            Statement row(db_, "INSERT INTO actions VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            row.bind(1, page.id).bind(2, action.id).bind(3, position++).bind(4, action.name);
+            row.bind(5, action.kind).bind(6, action.priority).bind(7, action.order);
+            row.bind(8, action.icon).bind(9, action.backgroundImage).bind(10, action.style);
+            row.bind(11, action.content).step();
+        }
+        execute("COMMIT");
+    } catch (...) {
+        execute("ROLLBACK");
+        throw;
+    }
+}
+
+std::vector<Page> CatalogueStore::pages() const {
+    std::lock_guard lock(mutex_);
+    Statement query(db_, (std::string(kPageColumns) + " ORDER BY id").c_str());
+    std::vector<Page> pages;
+    while (query.step()) pages.push_back(readPage(query));
+    for (Page& page : pages) page.actions = readActions(db_, page.id);
+    return pages;
+}
+
+std::optional<Page> CatalogueStore::page(std::string_view id) const {
+    std::lock_guard lock(mutex_);
+    Statement query(db_, (std::string(kPageColumns) + " WHERE id = ?").c_str());
+    query.bind(1, id);
+    if (!query.step()) return std::nullopt;
+    Page page = readPage(query);
+    page.actions = readActions(db_, page.id);
+    return page;
+}
+
+void CatalogueStore::addApiKey(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "INSERT OR IGNORE INTO api_keys VALUES (?, ?)")
+        .bind(1, key)
+        .bind(2, now())
+        .step();
+}
+
+bool CatalogueStore::isApiKey(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    Statement query(db_, "SELECT 1 FROM api_keys WHERE key = ?");
+    query.bind(1, key);
+    return query.step();
+}
+
+std::string CatalogueStore::openSession(std::string_view pageId, std::string_view apiKey) {
+    std::lock_guard lock(mutex_);
+    // 128 random bits written as an upper-case UUID (version 4 form).
+    std::array<std::uint64_t, 2> bits{random_(), random_()};
+    bits[0] = (bits[0] & ~0xF000ull) | 0x4000ull;
+    bits[1] = (bits[1] & ~(0xC000ull << 48)) | (0x8000ull << 48);
+    char text[37];
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", unsigned(bits[0] >> 32),
+                  unsigned((bits[0] >> 16) & 0xFFFF), unsigned(bits[0] & 0xFFFF),
+                  unsigned(bits[1] >> 48),
+                  static_cast<unsigned long long>(bits[1] & 0xFFFFFFFFFFFFull));
+    Statement insert(db_, "INSERT INTO sessions VALUES (?, ?, ?, ?)");
+    insert.bind(1, std::string_view(text)).bind(2, pageId).bind(3, apiKey).bind(4, now()).step();
+    return text;
+}
+
+ClickOutcome CatalogueStore::recordClick(std::string_view sessionId, std::string_view actionId) {
+    std::lock_guard lock(mutex_);
+    Statement session(db_, "SELECT page_id FROM sessions WHERE id = ?");
+    session.bind(1, sessionId);
+    if (!session.step()) return ClickOutcome::unknownSession;
+    Statement action(db_, "SELECT 1 FROM actions WHERE page_id = ? AND id = ?");
+    action.bind(1, session.text(0)).bind(2, actionId);
+    if (!action.step()) return ClickOutcome::unknownAction;
+    Statement(db_, "INSERT INTO clicks VALUES (?, ?, ?)")
+        .bind(1, sessionId)
+        .bind(2, actionId)
+        .bind(3, now())
+        .step();
+    return ClickOutcome::counted;
+}
+
+std::vector<PageStats> CatalogueStore::stats() const {
+    std::lock_guard lock(mutex_);
+    std::vector<PageStats> result;
+    Statement pages(db_, "SELECT p.id, coalesce(p.title, ''), "
+                         "(SELECT count(*) FROM sessions s WHERE s.page_id = p.id) "
+                         "FROM pages p ORDER BY p.id");
+    while (pages.step()) result.push_back({pages.text(0), pages.text(1), pages.integer(2), {}});
+    for (PageStats& page : result) {
+        Statement actions(db_,
+                          "SELECT a.id, a.name, (SELECT count(*) FROM clicks c JOIN sessions s "
+                          "ON c.session_id = s.id WHERE s.page_id = a.page_id AND "
+                          "c.action_id = a.id) FROM actions a WHERE a.page_id = ? "
+                          "ORDER BY a.position");
+        actions.bind(1, page.pageId);
+        while (actions.step())
+            page.actions.push_back({actions.text(0), actions.text(1), actions.integer(2)});
+    }
+    return result;
+}
+
+} // namespace kestrel::devservice

@@ -1,0 +1,67 @@
+// The service's SQLite file: the page catalogue with its actions, the API keys, one session per
+// recognition, and the clicks reported on a session's actions. One connection, used under a lock,
+// so one store may serve every HTTP worker thread.
+#pragma once
+
+#include "page.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace kestrel::devservice {
+
+struct ActionClicks {
+    std::string actionId;
+    std::string name;
+    std::int64_t clicks = 0;
+};
+
+struct PageStats {
+    std::string pageId;
+    std::string title;
+    std::int64_t sessions = 0; // recognitions and picture-search matches of the page
+    std::vector<ActionClicks> actions;
+};
+
+enum class ClickOutcome { counted, unknownSession, unknownAction };
+
+class CatalogueStore {
+public:
+    // Opens (creating when missing) the file and its tables. Throws std::runtime_error.
+    explicit CatalogueStore(const std::filesystem::path& file);
+    ~CatalogueStore();
+    CatalogueStore(const CatalogueStore&) = delete;
+    CatalogueStore& operator=(const CatalogueStore&) = delete;
+
+    // Adds the page, or replaces the page of the same id together with all its actions.
+    void putPage(const Page& page);
+    // Every page with its actions and image, ordered by id.
+    std::vector<Page> pages() const;
+    std::optional<Page> page(std::string_view id) const;
+
+    void addApiKey(std::string_view key);
+    bool isApiKey(std::string_view key) const;
+
+    // Opens a new session on a page and returns its identifier.
+    std::string openSession(std::string_view pageId, std::string_view apiKey);
+    // Counts a click when the session exists and its page offers the action.
+    ClickOutcome recordClick(std::string_view sessionId, std::string_view actionId);
+    std::vector<PageStats> stats() const;
+
+private:
+    void execute(const char* sql) const;
+
+    sqlite3* db_ = nullptr;
+    mutable std::mutex mutex_;
+    std::mt19937_64 random_;
+};
+
+} // namespace kestrel::devservice

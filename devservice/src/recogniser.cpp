@@ -1,0 +1,214 @@
+#include "recogniser.hpp"
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/features2d.hpp>
+#include <opencv2/flann.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <numeric>
+#include <unordered_set>
+
+namespace kestrel::devservice {
+namespace {
+
+// ORB distances above this are chance resemblances, whatever the ratio test says.
+constexpr float kMaxDistance = 80.0f;
+
+constexpr int kLookLongSide = 300;
+
+cv::Mat smoothLook(const cv::Mat& grey) {
+    const double factor = double(kLookLongSide) / std::max(grey.cols, grey.rows);
+    cv::Mat look;
+    cv::resize(grey, look, {}, factor, factor, cv::INTER_AREA);
+    cv::GaussianBlur(look, look, {0, 0}, 1.0);
+    look.convertTo(look, CV_32F);
+    return look;
+}
+
+// Normalised cross-correlation of the page's look with the photo brought back into the page's
+// frame through the homography, over the part of the page that the photo shows.
+double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& homography,
+                   const cv::Mat& photoGrey) {
+    const double factor = double(pageLook.cols) / pageSize.width;
+    const cv::Matx33d toLook(factor, 0, 0, 0, factor, 0, 0, 0, 1);
+    const cv::Mat lookToPhoto = homography * cv::Mat(toLook.inv());
+    cv::Mat unwarped, shown;
+    cv::warpPerspective(photoGrey, unwarped, lookToPhoto, pageLook.size(),
+                        cv::INTER_AREA | cv::WARP_INVERSE_MAP);
+    cv::warpPerspective(cv::Mat(photoGrey.size(), CV_8U, cv::Scalar(255)), shown, lookToPhoto,
+                        pageLook.size(), cv::INTER_NEAREST | cv::WARP_INVERSE_MAP);
+    cv::GaussianBlur(unwarped, unwarped, {0, 0}, 1.0);
+    unwarped.convertTo(unwarped, CV_32F);
+    cv::erode(shown, shown, cv::Mat());
+    if (std::size_t(cv::countNonZero(shown)) < pageLook.total() / 5) return 0;
+    cv::Scalar pageMean, pageDev, photoMean, photoDev;
+    cv::meanStdDev(pageLook, pageMean, pageDev, shown);
+    cv::meanStdDev(unwarped, photoMean, photoDev, shown);
+    if (pageDev[0] < 1e-3 || photoDev[0] < 1e-3) return 0;
+    cv::Mat product = (pageLook - pageMean[0]).mul(unwarped - photoMean[0]);
+    return cv::mean(product, shown)[0] / (pageDev[0] * photoDev[0]);
+}
+
+// Features of an image scaled down (never up) so that its longer side is at most longSide.
+Recogniser::Features takeFeatures(const cv::Mat& image, int longSide, int count) {
+    cv::Mat grey;
+    if (image.channels() == 3)
+        cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+    else if (image.channels() == 4)
+        cv::cvtColor(image, grey, cv::COLOR_BGRA2GRAY);
+    else
+        grey = image;
+    const double factor = std::min(1.0, double(longSide) / std::max(grey.cols, grey.rows));
+    if (factor < 1.0) cv::resize(grey, grey, {}, factor, factor, cv::INTER_AREA);
+
+    auto orb = cv::ORB::create(count, 1.2f, 8, 31, 0, 2, cv::ORB::HARRIS_SCORE, 31, 12);
+    std::vector<cv::KeyPoint> keypoints;
+    Recogniser::Features features;
+    orb->detectAndCompute(grey, cv::noArray(), keypoints, features.descriptors);
+    features.points.reserve(keypoints.size());
+    for (const auto& keypoint : keypoints) features.points.push_back(keypoint.pt);
+    features.size = grey.size();
+    features.grey = grey;
+    return features;
+}
+
+double cross(cv::Point2f o, cv::Point2f a, cv::Point2f b) {
+    return double(a.x - o.x) * (b.y - o.y) - double(a.y - o.y) * (b.x - o.x);
+}
+
+// A view of a flat page is a convex quadrilateral with the page's orientation (not mirrored),
+// neither a speck nor far larger than the photo, and not stretched beyond what a tilt allows.
+bool plausibleView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
+    if (homography.empty()) return false;
+    const std::vector<cv::Point2f> corners{{0, 0},
+                                           {float(page.width), 0},
+                                           {float(page.width), float(page.height)},
+                                           {0, float(page.height)}};
+    std::vector<cv::Point2f> seen;
+    cv::perspectiveTransform(corners, seen, homography);
+    for (std::size_t i = 0; i < 4; ++i)
+        if (cross(seen[i], seen[(i + 1) % 4], seen[(i + 2) % 4]) <= 0) return false;
+    const double area = std::abs(cv::contourArea(seen));
+    const double photoArea = double(photo.area());
+    if (area < 0.01 * photoArea || area > 6.0 * photoArea) return false;
+    const auto length = [&](std::size_t i) { return cv::norm(seen[i] - seen[(i + 1) % 4]); };
+    const double top = length(0), right = length(1), bottom = length(2), left = length(3);
+    return std::max(top, bottom) < 4 * std::min(top, bottom) &&
+           std::max(left, right) < 4 * std::min(left, right);
+}
+
+} // namespace
+
+Recogniser::Recogniser(RecogniserSettings settings) : settings_(settings) {}
+Recogniser::~Recogniser() = default;
+
+std::size_t Recogniser::addPage(const cv::Mat& image) {
+    Features features = takeFeatures(image, settings_.pageLongSide, settings_.pageFeatures);
+    pages_.push_back({std::move(features.points), std::move(features.descriptors), features.size,
+                      smoothLook(features.grey)});
+    return pages_.size() - 1;
+}
+
+void Recogniser::build() {
+    std::vector<cv::Mat> blocks;
+    owners_.clear();
+    for (std::size_t i = 0; i < pages_.size(); ++i) {
+        if (pages_[i].descriptors.empty()) continue;
+        blocks.push_back(pages_[i].descriptors);
+        owners_.insert(owners_.end(), std::size_t(pages_[i].descriptors.rows), std::uint32_t(i));
+    }
+    index_.reset();
+    if (blocks.empty()) return;
+    cv::vconcat(blocks, allDescriptors_);
+    index_ = std::make_unique<cv::flann::Index>(allDescriptors_,
+                                                cv::flann::LshIndexParams(settings_.lshTables,
+                                                                          settings_.lshKeyBits,
+                                                                          settings_.lshProbeLevel),
+                                                cvflann::FLANN_DIST_HAMMING);
+}
+
+std::vector<std::size_t> Recogniser::shortlist(const cv::Mat& descriptors) const {
+    cv::Mat indices, distances;
+    {
+        std::lock_guard lock(indexMutex_);
+        index_->knnSearch(descriptors, indices, distances, 2, cv::flann::SearchParams());
+    }
+    cv::Mat distancesF;
+    distances.convertTo(distancesF, CV_32F);
+    std::vector<double> votes(pages_.size(), 0.0);
+    for (int row = 0; row < indices.rows; ++row) {
+        const int first = indices.at<int>(row, 0), second = indices.at<int>(row, 1);
+        const float d1 = distancesF.at<float>(row, 0), d2 = distancesF.at<float>(row, 1);
+        if (first < 0 || std::size_t(first) >= owners_.size() || d1 > kMaxDistance) continue;
+        const std::uint32_t owner = owners_[std::size_t(first)];
+        const bool distinctive = second < 0 || std::size_t(second) >= owners_.size() ||
+                                 owners_[std::size_t(second)] == owner || d1 < settings_.ratio * d2;
+        if (distinctive) votes[owner] += 1.0;
+    }
+    std::vector<std::size_t> order(pages_.size());
+    std::iota(order.begin(), order.end(), 0);
+    const std::size_t keep = std::min(settings_.candidates, order.size());
+    std::partial_sort(order.begin(), order.begin() + std::ptrdiff_t(keep), order.end(),
+                      [&](std::size_t a, std::size_t b) { return votes[a] > votes[b]; });
+    order.resize(keep);
+    std::erase_if(order, [&](std::size_t page) { return votes[page] < 3; });
+    return order;
+}
+
+std::optional<Recognition> Recogniser::verify(std::size_t index, const Features& photo) const {
+    const PageFeatures& page = pages_[index];
+    cv::BFMatcher matcher(cv::NORM_HAMMING);
+    std::vector<std::vector<cv::DMatch>> pairs;
+    matcher.knnMatch(photo.descriptors, page.descriptors, pairs, 2);
+    std::vector<cv::Point2f> from, to;
+    std::vector<int> pagePoint;
+    for (const auto& pair : pairs) {
+        if (pair.empty() || pair[0].distance > kMaxDistance) continue;
+        if (pair.size() == 2 && pair[0].distance >= settings_.ratio * pair[1].distance) continue;
+        from.push_back(page.points[std::size_t(pair[0].trainIdx)]);
+        to.push_back(photo.points[std::size_t(pair[0].queryIdx)]);
+        pagePoint.push_back(pair[0].trainIdx);
+    }
+    if (int(from.size()) < settings_.minInliers) return std::nullopt;
+    std::vector<unsigned char> inlierMask;
+    // Classic RANSAC: the locally optimised variants settle more often on the dense, nearly
+    // collinear matches of a masthead line, whose homography says nothing about the rest.
+    const cv::Mat homography =
+        cv::findHomography(from, to, cv::RANSAC, settings_.reprojection, inlierMask, 500, 0.995);
+    if (!plausibleView(homography, page.size, photo.size)) return std::nullopt;
+
+    // Several photo points matched to one page point count once.
+    std::unordered_set<int> agreeing;
+    std::vector<cv::Point2f> agreeingPoints;
+    for (std::size_t i = 0; i < inlierMask.size(); ++i)
+        if (inlierMask[i] && agreeing.insert(pagePoint[i]).second)
+            agreeingPoints.push_back(from[i]);
+    const int inliers = int(agreeing.size());
+    if (inliers < settings_.minInliers) return std::nullopt;
+    // Matches bunched in one spot are a word or a logo that several pages share.
+    std::vector<cv::Point2f> hull;
+    cv::convexHull(agreeingPoints, hull);
+    if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) return std::nullopt;
+    // Pages of one layout share the corners of their frames and boxes; their content differs.
+    const double alike = resemblance(page.look, page.size, homography, photo.grey);
+    if (alike < settings_.minResemblance && inliers < settings_.sureInliers) return std::nullopt;
+    const double score =
+        0.5 * std::clamp(alike, 0.0, 1.0) + 0.5 * double(inliers) / (inliers + 30.0);
+    return Recognition{index, inliers, score};
+}
+
+std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t maxResults) const {
+    std::vector<Recognition> found;
+    if (!index_ || photo.empty()) return found;
+    const Features features = takeFeatures(photo, settings_.photoLongSide, settings_.photoFeatures);
+    if (features.descriptors.rows < settings_.minInliers) return found;
+    for (std::size_t candidate : shortlist(features.descriptors))
+        if (auto recognition = verify(candidate, features)) found.push_back(*recognition);
+    std::sort(found.begin(), found.end(),
+              [](const Recognition& a, const Recognition& b) { return a.score > b.score; });
+    if (found.size() > maxResults) found.resize(maxResults);
+    return found;
+}
+
+} // namespace kestrel::devservice

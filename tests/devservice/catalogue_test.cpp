@@ -1,0 +1,152 @@
+// Filling the catalogue from a folder of descriptions, and the program's life: it serves the
+// imported catalogue and stops cleanly on SIGINT and SIGTERM.
+#include "running_service.hpp"
+
+#include "catalogue_store.hpp"
+#include "page_description.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kestrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder holding one sample page (its description, changed by edit, and its image).
+void writePage(const fs::path& folder, const std::function<void(nlohmann::json&)>& edit) {
+    nlohmann::json page = samplePages().front().description;
+    fs::copy_file(fs::path(KESTREL_DEVSERVICE_CATALOGUE) / page.at("image").get<std::string>(),
+                  folder / page.at("image").get<std::string>(),
+                  fs::copy_options::overwrite_existing);
+    edit(page);
+    std::ofstream(folder / (page.at("id").get<std::string>() + ".json")) << page.dump();
+}
+
+TEST(Import, ABrokenDescriptionStopsTheImportBeforeAnyPageIsWritten) {
+    const std::vector<std::pair<const char*, std::function<void(nlohmann::json&)>>> breakages{
+        {"unknown action type", [](nlohmann::json& p) { p["actions"][0]["type"] = "WEBSITE"; }},
+        {"style given as text", [](nlohmann::json& p) { p["actions"][0]["style"] = "{}"; }},
+        {"missing image", [](nlohmann::json& p) { p["image"] = "nowhere.jpg"; }},
+        {"image that is no picture", [](nlohmann::json& p) { p["image"] = "catalogue.json"; }},
+        {"two actions with one id",
+         [](nlohmann::json& p) { p["actions"][1]["id"] = p["actions"][0]["id"]; }},
+    };
+    for (const auto& [what, breakage] : breakages) {
+        SCOPED_TRACE(what);
+        TempDir folder;
+        writePage(folder.path(), [](nlohmann::json& p) { p["id"] = "a-good-page"; });
+        writePage(folder.path(), [&](nlohmann::json& p) {
+            p["id"] = "z-broken-page";
+            breakage(p);
+        });
+        std::ofstream(folder / "catalogue.json") << R"({"apiKeys": ["k"]})";
+        devservice::CatalogueStore store(folder / "store.sqlite");
+        try {
+            devservice::importFolder(store, folder.path());
+            ADD_FAILURE() << "imported";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find("z-broken-page.json"), std::string::npos)
+                << error.what();
+        }
+        EXPECT_TRUE(store.pages().empty());
+        EXPECT_FALSE(store.isApiKey("k"));
+    }
+}
+
+TEST(Import, ImportingAPageAgainReplacesItsActionsAndKeepsItsSessions) {
+    TempDir folder;
+    writePage(folder.path(), [](nlohmann::json&) {});
+    devservice::CatalogueStore store(folder / "store.sqlite");
+    devservice::importFolder(store, folder.path());
+    const std::string id = store.pages().at(0).id;
+    const std::string kept = store.pages().at(0).actions.at(1).id;
+    const std::string session = store.openSession(id, "k");
+    ASSERT_EQ(store.recordClick(session, kept), devservice::ClickOutcome::counted);
+
+    writePage(folder.path(), [](nlohmann::json& p) {
+        p["actions"].erase(0);
+        p["actions"][0]["name"] = "Renamed";
+    });
+    devservice::importFolder(store, folder.path());
+    const auto pages = store.pages();
+    ASSERT_EQ(pages.size(), 1u);
+    ASSERT_EQ(pages[0].actions.size(), samplePages().front().description["actions"].size() - 1);
+    EXPECT_EQ(pages[0].actions[0].id, kept);
+    EXPECT_EQ(pages[0].actions[0].name, "Renamed");
+    const auto stats = store.stats();
+    EXPECT_EQ(stats.at(0).sessions, 1);
+    EXPECT_EQ(stats.at(0).actions.at(0).clicks, 1);
+    EXPECT_EQ(store.recordClick(session, kept), devservice::ClickOutcome::counted);
+}
+
+// Runs the program with arguments; its standard output comes through the returned descriptor.
+pid_t start(const std::vector<std::string>& arguments, int& output) {
+    int pipeEnds[2];
+    EXPECT_EQ(::pipe(pipeEnds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    std::vector<char*> argv{const_cast<char*>(KESTREL_DEVSERVICE_PROGRAM)};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(
+        posix_spawn(&pid, KESTREL_DEVSERVICE_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    output = pipeEnds[0];
+    return pid;
+}
+
+int exitStatus(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(Program, ServesTheImportedCatalogueAndStopsCleanlyOnSigintAndSigterm) {
+    TempDir folder;
+    const std::string database = (folder / "catalogue.sqlite").string();
+    int output = -1;
+    pid_t pid = start({"import", KESTREL_DEVSERVICE_CATALOGUE, "--db", database}, output);
+    char buffer[256];
+    while (::read(output, buffer, sizeof buffer) > 0) {}
+    ::close(output);
+    ASSERT_EQ(exitStatus(pid), 0);
+
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        pid = start({"serve", "--db", database, "--port", "0"}, output);
+        std::string printed;
+        ssize_t got = 0;
+        while (printed.find("listening on http://127.0.0.1:") == std::string::npos ||
+               printed.back() != '\n') {
+            got = ::read(output, buffer, sizeof buffer);
+            if (got <= 0) break;
+            printed.append(buffer, std::size_t(got));
+        }
+        ::close(output);
+        const auto at = printed.find("127.0.0.1:");
+        ASSERT_NE(at, std::string::npos) << printed;
+        httplib::Client client("127.0.0.1", std::stoi(printed.substr(at + 10)));
+        const auto stats = client.Get("/v1/stats", httplib::Headers{{"ApiKey", kDemoKey}});
+        ASSERT_TRUE(stats);
+        EXPECT_EQ(nlohmann::json::parse(stats->body).at("Pages").size(), samplePages().size());
+        ::kill(pid, signal);
+        EXPECT_EQ(exitStatus(pid), 0);
+    }
+}
+
+} // namespace
+} // namespace kestrel::testing

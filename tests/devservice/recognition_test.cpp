@@ -1,0 +1,100 @@
+// Photos of printed pages, as a phone would take them, sent to the running service: catalogue
+// pages come back as that page in the forms the client library decodes, other pages do not.
+#include "running_service.hpp"
+
+#include "page_painter.hpp"
+
+#include <kestrel/model/image.hpp>
+#include <kestrel/model/picture.hpp>
+#include <kestrel/raw_value.hpp>
+
+#include <gtest/gtest.h>
+
+namespace kestrel::testing {
+namespace {
+
+TEST(Recognition, AHandHeldPhotoOfEachCataloguePageIsThatPageWithItsActions) {
+    std::mt19937 random(4242);
+    for (const SamplePage& sample : samplePages()) {
+        const nlohmann::json& page = sample.description;
+        SCOPED_TRACE(page.at("id").get<std::string>());
+        const auto reply = RunningService::shared().recognise(photograph(sample.image, random));
+        ASSERT_TRUE(reply);
+        ASSERT_EQ(reply->status, 200) << reply->body;
+
+        const Image image = Image::decodeReply(reply->body);
+        EXPECT_EQ(image.id, page.at("id"));
+        EXPECT_EQ(image.title, page.at("title"));
+        EXPECT_EQ(image.documentId, page.at("documentId"));
+        EXPECT_EQ(image.languageCode, page.at("language"));
+        ASSERT_TRUE(image.sessionId);
+        EXPECT_FALSE(image.sessionId->empty());
+        ASSERT_TRUE(image.titleStyle && image.titleStyle->text);
+        EXPECT_EQ(image.titleStyle->text->color, page.at("titleStyle").at("text").at("color"));
+        ASSERT_TRUE(image.scanPrefs);
+        EXPECT_EQ(image.scanPrefs->jpegQuality,
+                  page.at("scanPrefs").at("jpegQuality").get<float>());
+        EXPECT_EQ(image.scanPrefs->blackAndWhite, page.at("scanPrefs").at("blackAndWhite"));
+
+        const nlohmann::json& described = page.at("actions");
+        ASSERT_TRUE(image.actions);
+        ASSERT_EQ(image.actions->size(), described.size());
+        for (std::size_t i = 0; i < described.size(); ++i) {
+            const Action& action = (*image.actions)[i];
+            EXPECT_EQ(action.id, described[i].at("id"));
+            EXPECT_EQ(action.name, described[i].at("name"));
+            ASSERT_TRUE(action.type);
+            EXPECT_EQ(rawValue(*action.type), described[i].at("type"));
+            EXPECT_EQ(action.order, described[i].at("order"));
+            ASSERT_TRUE(action.content);
+            EXPECT_EQ(action.content->dictionary, described[i].at("content"));
+            ASSERT_TRUE(action.style && action.style->button);
+            EXPECT_EQ(action.style->button->backgroundColor,
+                      described[i].at("style").at("button").at("background-color"));
+        }
+    }
+}
+
+TEST(Recognition, PagesOutsideTheCatalogueAreNeitherRecognisedNorFound) {
+    std::mt19937 random(99);
+    for (std::uint64_t seed : {5001u, 5002u, 5003u}) {
+        SCOPED_TRACE(seed);
+        const auto shot = photograph(devservice::synth::paintPage(seed), random);
+        const auto recognised = RunningService::shared().recognise(shot);
+        ASSERT_TRUE(recognised);
+        EXPECT_EQ(recognised->status, 404);
+        EXPECT_FALSE(recognised->body.empty());
+        const auto found = RunningService::shared().search(shot);
+        ASSERT_TRUE(found);
+        ASSERT_EQ(found->status, 200);
+        EXPECT_TRUE(Picture::decodeReply(found->body).empty()) << found->body;
+    }
+}
+
+TEST(PictureSearch, ThePhotographedPageComesFirstWithScoresFromOneDown) {
+    std::mt19937 random(777);
+    const auto& samples = samplePages();
+    for (std::size_t i = 0; i < samples.size(); i += 3) {
+        const nlohmann::json& page = samples[i].description;
+        SCOPED_TRACE(page.at("id").get<std::string>());
+        const auto reply = RunningService::shared().search(photograph(samples[i].image, random));
+        ASSERT_TRUE(reply);
+        ASSERT_EQ(reply->status, 200) << reply->body;
+        const auto pictures = Picture::decodeReply(reply->body);
+        ASSERT_FALSE(pictures.empty());
+        EXPECT_EQ(pictures.front().id, page.at("id"));
+        EXPECT_EQ(pictures.front().name, page.at("title"));
+        EXPECT_EQ(pictures.front().organizationId, page.at("organizationId"));
+        EXPECT_TRUE(pictures.front().sessionId);
+        double previous = 1.0;
+        for (const Picture& picture : pictures) {
+            ASSERT_TRUE(picture.recognitionScore);
+            EXPECT_GT(*picture.recognitionScore, 0.0);
+            EXPECT_LE(*picture.recognitionScore, previous);
+            previous = *picture.recognitionScore;
+        }
+    }
+}
+
+} // namespace
+} // namespace kestrel::testing
