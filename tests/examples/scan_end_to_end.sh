@@ -36,7 +36,7 @@ scan code "tel:+441234" --type PHONE --json >"$WORK/code.json"
 stats="$("$SERVICE" stats --db "$WORK/db.sqlite")"
 
 /usr/bin/python3 - "$WORK" "$stats" <<'PY' || exit 1
-import json, sys
+import json, re, sys
 work, stats = sys.argv[1], sys.argv[2]
 page = json.load(open(work + "/page.json"))
 pictures = json.load(open(work + "/pictures.json"))
@@ -50,7 +50,8 @@ if not pictures or pictures[0].get("id") != "harbour-news-p1": problems.append("
 if not all(0 < (p.get("score") or 0) <= 1 for p in pictures): problems.append("scores %r" % pictures)
 if code.get("type") != "PHONE" or code.get("content") != {"Number": "tel:+441234"}: problems.append("code %r" % code)
 first = page["actions"][0]["id"] if page.get("actions") else None
-if first and first not in stats: problems.append("stats do not show %s:\n%s" % (first, stats))
+counted = re.search(r"^\s*%s\s+(\d+)\s*$" % re.escape(first), stats, re.M) if first else None
+if not counted or counted.group(1) != "1": problems.append("stats do not count one click on %s:\n%s" % (first, stats))
 if problems:
     print("FAIL: " + "; ".join(problems), file=sys.stderr)
     sys.exit(1)
