@@ -5,6 +5,7 @@
 #include <kestrel/service/kestrel_helpers.hpp>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <limits>
 
@@ -84,6 +85,73 @@ TEST(BitmapDecoding, JpegFromAnIndependentEncoder) {
     ASSERT_TRUE(b);
     EXPECT_EQ(b->format(), PixelFormat::gray8); // a grey JPEG stays one channel
     EXPECT_NEAR(pixel(*b, 31, 3).r, 248, 6);
+}
+
+namespace {
+
+// A PNG written here with zlib alone: colour type 6 (RGBA) or 0 (grey), 8 bits, filter 0.
+std::vector<std::uint8_t> writePng(int w, int h, int colourType,
+                                   const std::vector<std::uint8_t>& px) {
+    const int channels = colourType == 6 ? 4 : 1;
+    std::vector<std::uint8_t> raw;
+    for (int y = 0; y < h; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), px.begin() + y * w * channels, px.begin() + (y + 1) * w * channels);
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<std::uint8_t> packed(packedSize);
+    compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
+    packed.resize(packedSize);
+    std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto chunk = [&png](const char* type, const std::vector<std::uint8_t>& data) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back(static_cast<std::uint8_t>(data.size() >> shift));
+        const std::size_t start = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        const auto crc = crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back(static_cast<std::uint8_t>(crc >> shift));
+    };
+    const auto be32 = [](int v) {
+        return std::vector<std::uint8_t>{
+            static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    };
+    auto header = be32(w);
+    for (auto b : be32(h)) header.push_back(b);
+    for (std::uint8_t b : {8, colourType, 0, 0, 0}) header.push_back(b);
+    chunk("IHDR", header);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return png;
+}
+
+} // namespace
+
+// PNG keeps its alpha straight (not premultiplied) and a grey PNG stays one channel; a PNG cut
+// short is no bitmap.
+TEST(BitmapDecoding, PngFromAnIndependentEncoder) {
+    std::vector<std::uint8_t> rgba;
+    for (int i = 0; i < 6 * 4; ++i)
+        append(rgba, {static_cast<std::uint8_t>(i * 10), 200, 30,
+                      static_cast<std::uint8_t>(i % 2 ? 255 : 64)});
+    const auto png = writePng(6, 4, 6, rgba);
+    auto b = Bitmap::fromEncoded(png);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->format(), PixelFormat::rgba8);
+    EXPECT_EQ(b->pixelWidth(), 6);
+    EXPECT_EQ(b->pixelHeight(), 4);
+    EXPECT_EQ(pixel(*b, 3, 2), (Rgba{150, 200, 30, 255}));
+    EXPECT_EQ(pixel(*b, 4, 3), (Rgba{220, 200, 30, 64}));
+    EXPECT_FALSE(Bitmap::fromEncoded(std::vector<std::uint8_t>(png.begin(), png.end() - 20)));
+
+    std::vector<std::uint8_t> grey(5 * 3);
+    for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<std::uint8_t>(i * 17);
+    b = Bitmap::fromEncoded(writePng(5, 3, 0, grey));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->format(), PixelFormat::gray8);
+    EXPECT_EQ(pixel(*b, 4, 2).r, 14 * 17);
 }
 
 TEST(BitmapDecoding, ExifOrientationIsApplied) {
