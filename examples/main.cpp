@@ -121,20 +121,17 @@ int recognize(const std::string& path, bool click, bool json) {
     if (!page) return failed(*error);
     JsonValue result = scan::toJson(*page);
     std::string text = scan::describe(*page);
+    bool counted = true;
     if (click) {
         const auto& actions = page->actions;
-        const bool counted = actions && !actions->empty() && reportClick(*page, actions->front());
+        counted = actions && !actions->empty() && reportClick(*page, actions->front());
         result["clickCounted"] = counted;
         text += counted ? "Click on \"" + actions->front().name.value_or("") +
                               "\" reported and counted.\n"
                         : "The click was not counted.\n";
-        if (!counted) {
-            show(json ? result.dump(2) + "\n" : text);
-            return 1;
-        }
     }
     show(json ? result.dump(2) + "\n" : text);
-    return 0;
+    return counted ? 0 : 1;
 }
 
 int search(const std::string& path, bool json) {
