@@ -23,7 +23,7 @@ constexpr std::array<int, 5> kFonts{cv::FONT_HERSHEY_SIMPLEX, cv::FONT_HERSHEY_D
 
 class Brush {
 public:
-    explicit Brush(std::uint64_t seed) : random_(seed) {}
+    explicit Brush(std::uint64_t start) : random_(start) {}
     int integer(int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random_);
     }
@@ -117,8 +117,8 @@ void paintColumn(cv::Mat& page, cv::Rect column, Brush& brush, int font) {
 
 } // namespace
 
-cv::Mat paintPage(std::uint64_t seed, const PageLook& look) {
-    Brush brush(seed * 0x9E3779B97F4A7C15ull + 1);
+cv::Mat paintPage(std::uint64_t pattern, const PageLook& look) {
+    Brush brush(pattern * 0x9E3779B97F4A7C15ull + 1);
     const int w = look.size.width, h = look.size.height;
     cv::Mat page(
         look.size, CV_8UC3,

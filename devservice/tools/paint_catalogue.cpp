@@ -1,6 +1,6 @@
 // Draws the page images of the sample catalogue into a folder:
 //   kestrel-devservice-paint devservice/catalogue
-// Each page has a fixed seed and masthead, so running it again gives the same pages.
+// Each page has a fixed pattern number and masthead, so running it again gives the same pages.
 #include "page_painter.hpp"
 
 #include <opencv2/imgcodecs.hpp>
@@ -15,7 +15,7 @@ namespace {
 
 struct SamplePage {
     std::string_view file;
-    std::uint64_t seed;
+    std::uint64_t pattern;
     std::string_view masthead;
 };
 
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(folder);
     for (const SamplePage& page : kPages) {
         const cv::Mat image = kestrel::devservice::synth::paintPage(
-            page.seed, {.size = {420, 594}, .masthead = std::string(page.masthead)});
+            page.pattern, {.size = {420, 594}, .masthead = std::string(page.masthead)});
         const auto path = folder / page.file;
         if (!cv::imwrite(path.string(), image, {cv::IMWRITE_JPEG_QUALITY, 85})) {
             std::cerr << "cannot write " << path << "\n";

@@ -14,7 +14,7 @@ namespace {
 
 namespace synth = kestrel::devservice::synth;
 
-bool writeShot(const cv::Mat& page, unsigned seed, const std::filesystem::path& path) {
+bool writeShot(const cv::Mat& page, unsigned series, const std::filesystem::path& path) {
     // Tilted and turned clearly, but in colour and sharp: what a reader's phone would take.
     synth::ShotRange range;
     range.maxTiltDegrees = 22;
@@ -25,7 +25,7 @@ bool writeShot(const cv::Mat& page, unsigned seed, const std::filesystem::path& 
     range.greyChance = 0;
     range.minJpegQuality = range.maxJpegQuality = 88;
     range.photoSize = {1200, 1600};
-    std::mt19937 random(seed);
+    std::mt19937 random(series);
     const auto jpeg = synth::photographPage(page, random, range);
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(jpeg.data()),

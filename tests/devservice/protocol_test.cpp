@@ -35,8 +35,8 @@ std::int64_t clicksOf(const std::string& page, const std::string& action) {
     return -1;
 }
 
-Image recogniseSample(std::size_t index, unsigned seed) {
-    std::mt19937 random(seed);
+Image recogniseSample(std::size_t index, unsigned series) {
+    std::mt19937 random(series);
     const auto reply = service().recognise(photograph(samplePages().at(index).image, random));
     EXPECT_TRUE(reply && reply->status == 200) << (reply ? reply->body : "no reply");
     return Image::decodeReply(reply ? reply->body : "");

@@ -57,9 +57,9 @@ TEST(Recognition, AHandHeldPhotoOfEachCataloguePageIsThatPageWithItsActions) {
 
 TEST(Recognition, PagesOutsideTheCatalogueAreNeitherRecognisedNorFound) {
     std::mt19937 random(99);
-    for (std::uint64_t seed : {5001u, 5002u, 5003u}) {
-        SCOPED_TRACE(seed);
-        const auto shot = photograph(devservice::synth::paintPage(seed), random);
+    for (std::uint64_t pattern : {5001u, 5002u, 5003u}) {
+        SCOPED_TRACE(pattern);
+        const auto shot = photograph(devservice::synth::paintPage(pattern), random);
         const auto recognised = RunningService::shared().recognise(shot);
         ASSERT_TRUE(recognised);
         EXPECT_EQ(recognised->status, 404);
