@@ -9,8 +9,12 @@
 //   kestrel-scan watch                        network reachability changes, until Ctrl-C
 //   kestrel-scan set-api-key KEY              stores the API key the service gave you
 //
-// Add --json for one JSON document on standard output instead of readable text, and
-// --service URL to use the service at URL (its /v1/... endpoints) instead of the configured one.
+// Add --json for one JSON document on standard output instead of readable text,
+// --service URL to use the service at URL (its /v1/... endpoints) instead of the configured one,
+// and --timeout SECONDS to give up (cancel the call) when the service has not answered by then.
+//
+// Exit status: 0 done, 1 the photo cannot be read, 2 usage, 3 the page was not recognised,
+// 4 the service could not be reached or failed, 5 the library is not configured (no API key...).
 #include "page_printer.hpp"
 
 #include <kestrel/kestrel.hpp>
@@ -19,6 +23,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -32,14 +37,14 @@ namespace {
 
 using namespace kestrel;
 
-// The library writes its diagnostics (one line each) on standard output. This program keeps its
-// own output clean for scripts by sending those lines to standard error instead.
+// The library's diagnostic lines (one per call: the address, the reply's status...) go to
+// standard error, so that standard output holds only this program's own output.
 FILE* output = stdout;
 
 void separateLibraryDiagnostics() {
-    std::fflush(stdout);
-    output = ::fdopen(::dup(STDOUT_FILENO), "w");
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    setDiagnosticsHandler([](std::string_view line) {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+    });
 }
 
 void show(const std::string& text) {
@@ -65,8 +70,11 @@ bool useService(const std::string& base) {
     for (const auto& language : builtIn->localizations()) {
         std::filesystem::create_directories(bundle / (language + ".lproj"));
         std::ofstream strings(bundle / (language + ".lproj") / "Localizable.strings");
-        for (const auto error : {KestrelError::notEnrichedImage, KestrelError::parametersMissing}) {
-            const std::string key(rawValue(error));
+        std::vector<std::string> keys{std::string(rawValue(KestrelError::notEnrichedImage)),
+                                      std::string(rawValue(KestrelError::parametersMissing))};
+        for (int cause = 0; cause <= static_cast<int>(FailureCause::cancelled); ++cause)
+            keys.push_back("failure." + std::string(causeName(static_cast<FailureCause>(cause))));
+        for (const auto& key : keys) {
             strings << JsonValue(key).dump() << " = "
                     << JsonValue(builtIn->localizedString(key, {language})).dump() << ";\n";
         }
@@ -79,7 +87,8 @@ bool useService(const std::string& base) {
 int usage() {
     std::cerr << "usage: kestrel-scan recognize PHOTO [--click] | search PHOTO | code TEXT [--type "
                  "KIND]\n"
-                 "                    | config | device | watch | set-api-key KEY   [--json]\n";
+                 "                    | config | device | watch | set-api-key KEY\n"
+                 "                    [--json] [--service URL] [--timeout SECONDS]\n";
     return 2;
 }
 
@@ -90,41 +99,74 @@ std::shared_ptr<const platform::Bitmap> loadPhoto(const std::string& path) {
     return photo;
 }
 
-// The recognition calls complete on the library's delegate queue; this program simply waits.
-template <typename T, typename Call>
-std::pair<std::optional<T>, std::optional<KestrelError>> await(Call call) {
-    std::promise<std::pair<std::optional<T>, std::optional<KestrelError>>> promise;
-    call([&promise](std::optional<T> value, std::optional<KestrelError> error) {
-        promise.set_value({std::move(value), error});
-    });
-    return promise.get_future().get();
+std::optional<std::chrono::milliseconds> timeout;
+
+// The recognition calls complete on the library's delegate queue; this program waits, and
+// cancels the call when the time-out passes first.
+template <typename T, typename Start>
+Result<T> await(Start start) {
+    auto promise = std::make_shared<std::promise<Result<T>>>();
+    auto future = promise->get_future();
+    const Call call = start([promise](Result<T> result) { promise->set_value(std::move(result)); });
+    if (timeout && future.wait_for(*timeout) == std::future_status::timeout) call.cancel();
+    return future.get();
 }
 
-int failed(KestrelError error) {
-    std::cerr << "kestrel-scan: " << localizedString(error) << " (" << rawValue(error) << ")\n";
-    return 1;
+// The exit status of a failure's cause family.
+int exitStatus(FailureCause cause, int httpStatus) {
+    switch (cause) {
+    case FailureCause::emptyReply:
+        return 3;
+    case FailureCause::httpStatus:
+        return httpStatus == 404 ? 3 : 4;
+    case FailureCause::missingPhoto:
+    case FailureCause::photoNotEncodable:
+        return 1;
+    case FailureCause::untrustedCertificate:
+    case FailureCause::transport:
+    case FailureCause::undecodableReply:
+    case FailureCause::cancelled:
+        return 4;
+    default:
+        return 5;
+    }
 }
 
-// A click report calls back only when the service counted it (status 204).
+int failed(const Failure& failure) {
+    const bool timedOut = timeout && failure.cause == FailureCause::cancelled;
+    std::cerr << "kestrel-scan: "
+              << (timedOut ? "no reply within " + std::to_string(timeout->count()) +
+                                 " ms; the call was cancelled"
+                           : failure.description())
+              << " (" << causeName(failure.cause) << ")\n"
+              << "kestrel-scan: " << failure.localizedDescription() << "\n";
+    return exitStatus(failure.cause, failure.httpStatus);
+}
+
+// A click report calls back when the service counted it (status 204) or with why it did not.
 bool reportClick(const Image& page, const Action& action) {
-    auto counted = std::make_shared<std::promise<void>>();
-    Server::shared().clicksWithSessionId(page.sessionId.value_or(""), action.id.value_or(""),
-                                         [counted](auto, auto) { counted->set_value(); });
-    return counted->get_future().wait_for(std::chrono::seconds(15)) == std::future_status::ready;
+    const auto reply = await<std::optional<std::string>>([&](auto done) {
+        return Server::shared().clicksWithSessionId(page.sessionId.value_or(""),
+                                                    action.id.value_or(""), done);
+    });
+    if (!reply)
+        std::cerr << "kestrel-scan: click not counted: " << reply.failure().description() << "\n";
+    return reply.ok();
 }
 
 int recognize(const std::string& path, bool click, bool json) {
     const auto photo = loadPhoto(path);
     if (!photo) return 1;
-    const auto [page, error] =
-        await<Image>([&](auto done) { Server::shared().enrichedImage(photo, done); });
-    if (!page) return failed(*error);
-    JsonValue result = scan::toJson(*page);
-    std::string text = scan::describe(*page);
+    const auto page = await<Image>([&](auto done) {
+        return Server::shared().enrichedImage(photo, Server::ImageResultCompletion(done));
+    });
+    if (!page) return failed(page.failure());
+    JsonValue result = scan::toJson(page.value());
+    std::string text = scan::describe(page.value());
     bool counted = true;
     if (click) {
-        const auto& actions = page->actions;
-        counted = actions && !actions->empty() && reportClick(*page, actions->front());
+        const auto& actions = page.value().actions;
+        counted = actions && !actions->empty() && reportClick(page.value(), actions->front());
         result["clickCounted"] = counted;
         text += counted ? "Click on \"" + actions->front().name.value_or("") +
                               "\" reported and counted.\n"
@@ -137,10 +179,11 @@ int recognize(const std::string& path, bool click, bool json) {
 int search(const std::string& path, bool json) {
     const auto photo = loadPhoto(path);
     if (!photo) return 1;
-    const auto [pictures, error] = await<std::vector<Picture>>(
-        [&](auto done) { Server::shared().pictureSearch(photo, done); });
-    if (!pictures) return failed(*error);
-    show(json ? scan::toJson(*pictures).dump(2) + "\n" : scan::describe(*pictures));
+    const auto pictures = await<std::vector<Picture>>([&](auto done) {
+        return Server::shared().pictureSearch(photo, Server::PicturesResultCompletion(done));
+    });
+    if (!pictures) return failed(pictures.failure());
+    show(json ? scan::toJson(pictures.value()).dump(2) + "\n" : scan::describe(pictures.value()));
     return 0;
 }
 
@@ -221,6 +264,16 @@ int main(int argc, char** argv) {
         service = *(at + 1);
         args.erase(at, at + 2);
     }
+    if (const auto at = std::find(args.begin(), args.end(), "--timeout");
+        at != args.end() && at + 1 != args.end()) {
+        char* end = nullptr;
+        const double seconds = std::strtod((at + 1)->c_str(), &end);
+        if (end == (at + 1)->c_str() || *end != '\0' || !(seconds > 0) || seconds > 86400) {
+            return usage();
+        }
+        timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+        args.erase(at, at + 2);
+    }
     if (args.empty()) return usage();
     separateLibraryDiagnostics();
     if (service && !useService(*service)) {
@@ -238,9 +291,8 @@ int main(int argc, char** argv) {
     if (command == "search" && args.size() == 2) return search(args[1], json);
     if (command == "code" && args.size() == 2) return code(args[1], kind, json);
     if (command == "config" && args.size() == 1) {
-        // The listing is a diagnostic of the library's, written on standard output.
-        std::fflush(output);
-        ::dup2(::fileno(output), STDOUT_FILENO);
+        // The listing is a diagnostic of the library's: here it is the output.
+        setDiagnosticsHandler(nullptr);
         SdkConfiguration::shared().printAllConfigurations();
         return 0;
     }

@@ -3,6 +3,7 @@
 
 #include <kestrel/cg_float.hpp>
 #include <kestrel/config.hpp>
+#include <kestrel/diagnostics.hpp>
 #include <kestrel/json.hpp>
 #include <kestrel/model.hpp>
 #include <kestrel/platform.hpp>

@@ -46,17 +46,15 @@ void Server::urlSession(platform::HttpSession& /*session*/,
                         const platform::AuthenticationChallenge& challenge,
                         ChallengeCompletion completionHandler) {
     const auto& space = challenge.protectionSpace;
-    if (space.authenticationMethod != platform::AuthenticationMethod::serverTrust) {
-        completionHandler(platform::AuthChallengeDisposition::performDefaultHandling, std::nullopt);
-        return;
-    }
-    if (space.serverTrust && space.serverTrust->evaluatedAsTrusted) {
+    if (space.authenticationMethod == platform::AuthenticationMethod::serverTrust &&
+        space.serverTrust && space.serverTrust->evaluatedAsTrusted) {
         completionHandler(platform::AuthChallengeDisposition::useCredential,
                           platform::UrlCredential::forTrust(*space.serverTrust));
         return;
     }
-    completionHandler(platform::AuthChallengeDisposition::cancelAuthenticationChallenge,
-                      std::nullopt);
+    // The default handling refuses an untrusted chain as such, so the call's failure says the
+    // certificate was the reason rather than that something was cancelled.
+    completionHandler(platform::AuthChallengeDisposition::performDefaultHandling, std::nullopt);
 }
 
 } // namespace kestrel

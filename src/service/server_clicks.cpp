@@ -1,5 +1,6 @@
 #include <kestrel/service/server.hpp>
 
+#include "service/call_outcome.hpp"
 #include "service/header_values.hpp"
 #include "service/reply_descriptions.hpp"
 #include "support/diagnostics.hpp"
@@ -9,6 +10,7 @@
 #include <kestrel/config/sdk_configuration.hpp>
 
 #include <utility>
+#include <variant>
 
 namespace kestrel {
 
@@ -16,20 +18,18 @@ namespace {
 
 constexpr std::string_view missingParameters = "Clicks : missing parameters";
 
-// The click request, or absent when it cannot be built: an identifier is empty, no API key is
-// stored, a header value would hold a line break, or no clicks address is configured.
-std::optional<platform::HttpRequest> clickRequest(const std::string& sessionId,
-                                                  const std::string& actionId) {
-    if (sessionId.empty() || actionId.empty()) {
-        return std::nullopt;
-    }
+// The click request, or why it cannot be built.
+std::variant<platform::HttpRequest, FailureCause> clickRequest(const std::string& sessionId,
+                                                               const std::string& actionId) {
+    if (sessionId.empty() || actionId.empty()) return FailureCause::missingIdentifier;
     const std::string address =
         SdkConfiguration::shared().urlValueForKey(ConfigurationKey::sdkClicksUrl);
     const std::optional<std::string> apiKey = KestrelManager::shared().getApiKey();
-    if (address.empty() || !apiKey || !service::isSafeHeaderValue(sessionId) ||
-        !service::isSafeHeaderValue(*apiKey)) {
-        return std::nullopt;
+    if (!apiKey) return FailureCause::missingApiKey;
+    if (!service::isSafeHeaderValue(sessionId) || !service::isSafeHeaderValue(*apiKey)) {
+        return FailureCause::unsafeHeaderValue;
     }
+    if (address.empty()) return FailureCause::missingAddress;
     platform::HttpRequest request(address + "?actionId=" + service::percentEncoded(actionId));
     request.httpMethod = "PUT";
     request.addValue(sessionId, "SessionId");
@@ -37,37 +37,44 @@ std::optional<platform::HttpRequest> clickRequest(const std::string& sessionId,
     return request;
 }
 
-} // namespace
-
-void Server::clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
-                                 ClickCompletion completion) {
-    std::optional<platform::HttpRequest> request = clickRequest(sessionId, actionId);
-    if (!request) {
+// Sends the click; done gets the body of a 204, or the failure, which is also printed.
+Call sendClick(const std::shared_ptr<platform::HttpSession>& session, const std::string& sessionId,
+               const std::string& actionId, Server::ClickResultCompletion done) {
+    auto built = clickRequest(sessionId, actionId);
+    if (const auto* cause = std::get_if<FailureCause>(&built)) {
         support::printLine(missingParameters);
-        return;
+        done(service::unbuiltRequest(*cause));
+        return Call();
     }
-    auto handler = [completion =
-                        std::move(completion)](std::optional<std::string> data,
-                                               std::optional<platform::HttpResponse> response,
-                                               std::optional<platform::HttpError> error) {
-        if (!data || error) {
-            support::printLine("Error: " + service::describe(error));
-            return;
-        }
-        if (response && response->statusCode != 204) {
+    auto onReply = [done](std::string body, const platform::HttpResponse& response) {
+        if (response.statusCode != 204) {
             support::printLine("Error: " + service::describe(response));
-            return;
-        }
-        if (!completion) {
-            return;
-        }
-        if (support::isValidUtf8(*data)) {
-            completion(std::move(*data), std::nullopt);
+            done(service::statusFailure(response.statusCode, body));
+        } else if (support::isValidUtf8(body)) {
+            done(std::optional<std::string>(std::move(body)));
         } else {
-            completion(std::nullopt, std::nullopt);
+            done(std::optional<std::string>());
         }
     };
-    session()->dataTask(std::move(*request), std::move(handler))->resume();
+    return service::send(session, std::move(std::get<platform::HttpRequest>(built)),
+                         std::move(onReply), [done](Failure failure) { done(std::move(failure)); });
+}
+
+} // namespace
+
+Call Server::clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
+                                 ClickCompletion completion) {
+    // The classic completion hears of success only.
+    return sendClick(session(), sessionId, actionId,
+                     [completion = std::move(completion)](Result<std::optional<std::string>> r) {
+                         if (completion && r) completion(std::move(r).value(), std::nullopt);
+                     });
+}
+
+Call Server::clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
+                                 ClickResultCompletion completion) {
+    if (!completion) completion = [](Result<std::optional<std::string>>) {};
+    return sendClick(session(), sessionId, actionId, std::move(completion));
 }
 
 } // namespace kestrel

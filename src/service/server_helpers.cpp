@@ -1,6 +1,7 @@
 #include <kestrel/service/server_helpers.hpp>
 
 #include "service/header_values.hpp"
+#include "service/recognition_request.hpp"
 #include "support/diagnostics.hpp"
 #include "json/lenient.hpp"
 
@@ -80,26 +81,26 @@ createBody(const std::optional<std::map<std::string, std::string>>& parameters,
     return body;
 }
 
-std::optional<platform::HttpRequest>
-urlRequestWithImage(const std::shared_ptr<const platform::Bitmap>& image, ConfigurationKey urlKey,
-                    const std::string& languageCode) {
-    if (!image || languageCode.empty()) {
-        return std::nullopt;
-    }
+namespace service {
+
+std::variant<platform::HttpRequest, FailureCause>
+recognitionRequest(const std::shared_ptr<const platform::Bitmap>& image, ConfigurationKey urlKey,
+                   const std::string& languageCode) {
+    if (!image) return FailureCause::missingPhoto;
+    if (languageCode.empty()) return FailureCause::missingLanguage;
     KestrelManager& manager = KestrelManager::shared();
     const std::string address = SdkConfiguration::shared().urlValueForKey(urlKey);
     const auto apiKey = manager.getApiKey();
     const auto version = mainInfoText("CFBundleShortVersionString");
     // The cheap checks come first, so that a request that cannot be made costs no image work.
-    if (!platform::isHttpUrl(address) || !apiKey || !service::isSafeHeaderValue(*apiKey) ||
-        !version) {
-        return std::nullopt;
-    }
+    if (!apiKey) return FailureCause::missingApiKey;
+    if (!service::isSafeHeaderValue(*apiKey)) return FailureCause::unsafeHeaderValue;
+    if (address.empty()) return FailureCause::missingAddress;
+    if (!platform::isHttpUrl(address)) return FailureCause::badAddress;
+    if (!version) return FailureCause::missingAppVersion;
     const auto jpeg =
         platform::jpegRepresentation(resizeImage(image).get(), manager.getJpegQuality());
-    if (!jpeg) {
-        return std::nullopt;
-    }
+    if (!jpeg) return FailureCause::photoNotEncodable;
 
     platform::HttpRequest request(address);
     request.httpMethod = "POST";
@@ -136,6 +137,16 @@ urlRequestWithImage(const std::shared_ptr<const platform::Bitmap>& image, Config
     request.httpBody = std::string(body.begin(), body.end());
     support::printLine(address);
     return request;
+}
+
+} // namespace service
+
+std::optional<platform::HttpRequest>
+urlRequestWithImage(const std::shared_ptr<const platform::Bitmap>& image, ConfigurationKey urlKey,
+                    const std::string& languageCode) {
+    auto built = service::recognitionRequest(image, urlKey, languageCode);
+    if (auto* request = std::get_if<platform::HttpRequest>(&built)) return std::move(*request);
+    return std::nullopt;
 }
 
 void printJsonFromData(std::span<const std::uint8_t> data) {

@@ -1,12 +1,13 @@
 #include <kestrel/service/server.hpp>
 
-#include "service/reply_descriptions.hpp"
+#include "service/call_outcome.hpp"
+#include "service/recognition_request.hpp"
 #include "support/diagnostics.hpp"
 
 #include <kestrel/platform/locale.hpp>
-#include <kestrel/service/server_helpers.hpp>
 
 #include <utility>
+#include <variant>
 
 namespace kestrel {
 
@@ -18,90 +19,118 @@ std::string preferredLanguageCode() {
 }
 
 template <typename T>
-using Completion = std::function<void(std::optional<T>, std::optional<KestrelError>)>;
+using Done = std::function<void(Result<T>)>;
 
-// Calls the completion with the decoded reply, or prints the decoding failure and reports
-// notEnrichedImage. Decoders throw DecodingError for bodies of the wrong shape.
+// Decodes a 200 reply, or prints the decoding failure and reports undecodableReply. Decoders
+// throw DecodingError for bodies of the wrong shape.
 template <typename T>
-void deliverDecoded(const Completion<T>& completion, const std::string& body,
-                    T (*decode)(std::string_view)) {
-    std::optional<T> value;
+Result<T> decoded(const std::string& body, T (*decode)(std::string_view)) {
     try {
-        value = decode(body);
-    } catch (const DecodingError&) {
+        return decode(body);
+    } catch (const DecodingError& error) {
         support::printLine("error trying to convert data to JSON");
-        completion(std::nullopt, KestrelError::notEnrichedImage);
-        return;
+        Failure failure;
+        failure.cause = FailureCause::undecodableReply;
+        failure.httpStatus = 200;
+        failure.detail = error.what();
+        return failure;
     }
-    completion(std::move(value), std::nullopt);
 }
 
 // What the two recognition calls share: the request is built on the caller's thread (or the call
-// completes there with parametersMissing), a transport failure or a reply without a body is
-// notEnrichedImage, and any other reply goes to onReply(body, response, completion) on the
-// delegate queue.
-template <typename T, typename OnReply>
-void recognise(platform::HttpSession& session, const std::shared_ptr<const platform::Bitmap>& image,
-               ConfigurationKey urlKey, std::string_view missingMessage, Completion<T> completion,
-               OnReply onReply) {
-    if (!completion) {
-        completion = [](auto, auto) {};
-    }
-    auto request = urlRequestWithImage(image, urlKey, preferredLanguageCode());
-    if (!request) {
+// completes there with parametersMissing), a transport failure is notEnrichedImage, and any
+// reply goes to interpret(body, response) on the delegate queue. Completions get a Result; the
+// classic ones are adapted by the callers.
+template <typename T>
+Call recognise(const std::shared_ptr<platform::HttpSession>& session,
+               const std::shared_ptr<const platform::Bitmap>& image, ConfigurationKey urlKey,
+               std::string_view missingMessage, Done<T> done,
+               Result<T> (*interpret)(const std::string&, const platform::HttpResponse&)) {
+    auto built = service::recognitionRequest(image, urlKey, preferredLanguageCode());
+    if (const auto* cause = std::get_if<FailureCause>(&built)) {
         support::printLine(missingMessage);
-        completion(std::nullopt, KestrelError::parametersMissing);
-        return;
+        done(service::unbuiltRequest(*cause));
+        return Call();
     }
-    auto handler = [completion, onReply](std::optional<std::string> data,
-                                         std::optional<platform::HttpResponse> response,
-                                         std::optional<platform::HttpError> error) {
-        if (!data || error) {
-            support::printLine("Error: " + service::describe(error));
-            completion(std::nullopt, KestrelError::notEnrichedImage);
-            return;
-        }
-        onReply(*data, response, completion);
-    };
-    session.dataTask(std::move(*request), std::move(handler))->resume();
+    return service::send(
+        session, std::move(std::get<platform::HttpRequest>(built)),
+        [done, interpret](std::string body, const platform::HttpResponse& response) {
+            done(interpret(body, response));
+        },
+        [done](Failure failure) { done(std::move(failure)); });
 }
+
+// The classic completion of a Result: the value, or the failure's KestrelError.
+template <typename T>
+Done<T> classic(std::function<void(std::optional<T>, std::optional<KestrelError>)> completion) {
+    return [completion = std::move(completion)](Result<T> result) {
+        if (!completion) return;
+        if (result) {
+            completion(std::move(result).value(), std::nullopt);
+        } else {
+            completion(std::nullopt, result.failure().error);
+        }
+    };
+}
+
+Result<Image> imageReply(const std::string& body, const platform::HttpResponse& response) {
+    // The status line comes before the status test, for every reply.
+    support::printLine("EnrichedImage http status code: " + std::to_string(response.statusCode));
+    if (response.statusCode != 200) return service::statusFailure(response.statusCode, body);
+    return decoded(body, &Image::decodeReply);
+}
+
+Result<std::vector<Picture>> picturesReply(const std::string& body,
+                                           const platform::HttpResponse& response) {
+    // The status line is printed only for a status other than 200.
+    if (response.statusCode == 200) return decoded(body, &Picture::decodeReply);
+    support::printLine("PictureSearch http status code: " + std::to_string(response.statusCode));
+    return service::statusFailure(response.statusCode, body);
+}
+
+constexpr std::string_view enrichedImageMissing = "EnrichedImages : missing parameters";
+constexpr std::string_view pictureSearchMissing = "PictureSearch : missing parameters";
 
 } // namespace
 
-void Server::enrichedImage(std::shared_ptr<const platform::Bitmap> image,
+Call Server::enrichedImage(std::shared_ptr<const platform::Bitmap> image,
                            ImageCompletion completion) {
-    // The status line comes before the status test, for every reply with a body.
-    recognise<Image>(*session(), image, ConfigurationKey::sdkEnrichedImageUrl,
-                     "EnrichedImages : missing parameters", std::move(completion),
-                     [](const std::string& body,
-                        const std::optional<platform::HttpResponse>& response,
-                        const Completion<Image>& done) {
-                         support::printLine("EnrichedImage http status code: " +
-                                            service::describeStatusCode(response));
-                         if (response && response->statusCode == 200) {
-                             deliverDecoded(done, body, &Image::decodeReply);
-                             return;
-                         }
-                         done(std::nullopt, KestrelError::notEnrichedImage);
-                     });
+    return recognise<Image>(session(), image, ConfigurationKey::sdkEnrichedImageUrl,
+                            enrichedImageMissing, classic<Image>(std::move(completion)),
+                            &imageReply);
 }
 
-void Server::pictureSearch(std::shared_ptr<const platform::Bitmap> image,
+Call Server::enrichedImage(std::shared_ptr<const platform::Bitmap> image,
+                           ImageResultCompletion completion) {
+    auto done = [completion = std::move(completion)](Result<Image> result) {
+        if (!completion) return;
+        // A page without a session cannot be clicked on: nothing was recognised.
+        if (result && (!result.value().sessionId || result.value().sessionId->empty())) {
+            Failure failure;
+            failure.cause = FailureCause::emptyReply;
+            failure.httpStatus = 200;
+            completion(std::move(failure));
+            return;
+        }
+        completion(std::move(result));
+    };
+    return recognise<Image>(session(), image, ConfigurationKey::sdkEnrichedImageUrl,
+                            enrichedImageMissing, std::move(done), &imageReply);
+}
+
+Call Server::pictureSearch(std::shared_ptr<const platform::Bitmap> image,
                            PicturesCompletion completion) {
-    // The status line is printed only for a status other than 200.
-    recognise<std::vector<Picture>>(*session(), image, ConfigurationKey::sdkPicturesSearchUrl,
-                                    "PictureSearch : missing parameters", std::move(completion),
-                                    [](const std::string& body,
-                                       const std::optional<platform::HttpResponse>& response,
-                                       const Completion<std::vector<Picture>>& done) {
-                                        if (response && response->statusCode == 200) {
-                                            deliverDecoded(done, body, &Picture::decodeReply);
-                                            return;
-                                        }
-                                        support::printLine("PictureSearch http status code: " +
-                                                           service::describeStatusCode(response));
-                                        done(std::nullopt, KestrelError::notEnrichedImage);
-                                    });
+    return recognise<std::vector<Picture>>(
+        session(), image, ConfigurationKey::sdkPicturesSearchUrl, pictureSearchMissing,
+        classic<std::vector<Picture>>(std::move(completion)), &picturesReply);
+}
+
+Call Server::pictureSearch(std::shared_ptr<const platform::Bitmap> image,
+                           PicturesResultCompletion completion) {
+    if (!completion) completion = [](Result<std::vector<Picture>>) {};
+    return recognise<std::vector<Picture>>(session(), image, ConfigurationKey::sdkPicturesSearchUrl,
+                                           pictureSearchMissing, std::move(completion),
+                                           &picturesReply);
 }
 
 } // namespace kestrel

@@ -1,11 +1,42 @@
 #include "support/diagnostics.hpp"
 
+#include <kestrel/diagnostics.hpp>
+
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <string>
 
-namespace kestrel::support {
+namespace kestrel {
+
+namespace {
+
+std::mutex handlerMutex;
+// Shared so that a line being delivered keeps the handler it started with alive while another
+// thread replaces it.
+std::shared_ptr<const DiagnosticsHandler> currentHandler;
+
+} // namespace
+
+void setDiagnosticsHandler(DiagnosticsHandler handler) {
+    auto replacement =
+        handler ? std::make_shared<const DiagnosticsHandler>(std::move(handler)) : nullptr;
+    std::lock_guard lock(handlerMutex);
+    currentHandler.swap(replacement);
+}
+
+namespace support {
 
 void printLine(std::string_view text) {
+    std::shared_ptr<const DiagnosticsHandler> handler;
+    {
+        std::lock_guard lock(handlerMutex);
+        handler = currentHandler;
+    }
+    if (handler) {
+        (*handler)(text);
+        return;
+    }
     std::string line;
     line.reserve(text.size() + 1);
     line.append(text);
@@ -14,4 +45,6 @@ void printLine(std::string_view text) {
     std::fflush(stdout);
 }
 
-} // namespace kestrel::support
+} // namespace support
+
+} // namespace kestrel

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # kestrel-scan against kestrel-devservice with the sample catalogue, on a free port of 127.0.0.1:
 # a photo taken at an angle is recognised as its page, a click on its first action is counted,
-# picture search ranks that page first, a photo of no catalogue page is not recognised, and a
-# scanned code becomes an action without the network.
+# picture search ranks that page first, a photo of no catalogue page is not recognised, a
+# scanned code becomes an action without the network, and each failure is named with its exit
+# status: no API key (5), the service stopped (4).
 #
 #   scan_end_to_end.sh KESTREL_DEVSERVICE KESTREL_SCAN SOURCE_DIR
 set -euo pipefail
@@ -29,11 +30,22 @@ scan set-api-key demo-key-0001 >/dev/null
 scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --click --json >"$WORK/page.json" ||
     fail "recognize: $(cat "$WORK/page.json")"
 scan search "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --json >"$WORK/pictures.json"
-if scan recognize "$ROOT/examples/photos/not-in-catalogue.jpg" >"$WORK/unknown.txt" 2>"$WORK/unknown.err"; then
-    fail "a page outside the catalogue was recognised: $(cat "$WORK/unknown.txt")"
-fi
+# expect_failure STATUS TEXT COMMAND...: the command fails with STATUS and says TEXT on stderr.
+expect_failure() {
+    local want="$1" text="$2" status=0
+    shift 2
+    "$@" >"$WORK/out.txt" 2>"$WORK/err.txt" || status=$?
+    [ "$status" = "$want" ] || fail "$*: exit $status, not $want: $(cat "$WORK/out.txt" "$WORK/err.txt")"
+    grep -q "$text" "$WORK/err.txt" || fail "$*: no \"$text\" in: $(cat "$WORK/err.txt")"
+}
+expect_failure 3 "404" scan recognize "$ROOT/examples/photos/not-in-catalogue.jpg"
+XDG_CONFIG_HOME="$WORK/no-key" expect_failure 5 "API key is missing" \
+    scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg"
 scan code "tel:+441234" --type PHONE --json >"$WORK/code.json"
 stats="$("$SERVICE" stats --db "$WORK/db.sqlite")"
+kill "$PID" && wait "$PID" 2>/dev/null || true
+PID=""
+expect_failure 4 "refused" scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --timeout 20
 
 /usr/bin/python3 - "$WORK" "$stats" <<'PY' || exit 1
 import json, re, sys

@@ -233,9 +233,9 @@ TEST(ClickReport, TrustChallengeAnswers) {
     EXPECT_EQ(answer({space}), std::pair(std::optional(D::useCredential),
                                          std::optional(platform::UrlCredential::forTrust(trust))));
     space.serverTrust->evaluatedAsTrusted = false;
-    EXPECT_EQ(answer({space}).first, D::cancelAuthenticationChallenge);
+    EXPECT_EQ(answer({space}).first, D::performDefaultHandling);
     space.serverTrust.reset();
-    EXPECT_EQ(answer({space}).first, D::cancelAuthenticationChallenge);
+    EXPECT_EQ(answer({space}).first, D::performDefaultHandling);
     space.authenticationMethod = platform::AuthenticationMethod::clientCertificate;
     EXPECT_EQ(answer({space}).first, D::performDefaultHandling);
 }

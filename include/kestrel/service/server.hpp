@@ -7,7 +7,9 @@
 #include <kestrel/model/picture.hpp>
 #include <kestrel/platform/bitmap.hpp>
 #include <kestrel/platform/http_session.hpp>
+#include <kestrel/service/call.hpp>
 #include <kestrel/service/kestrel_error.hpp>
+#include <kestrel/service/result.hpp>
 
 #include <functional>
 #include <memory>
@@ -26,6 +28,11 @@ public:
                                                   std::optional<KestrelError> error)>;
     using ClickCompletion =
         std::function<void(std::optional<std::string> body, std::optional<KestrelError> error)>;
+    // The completions of the overloads that say why a call failed (see Failure).
+    using ImageResultCompletion = std::function<void(Result<Image> result)>;
+    using PicturesResultCompletion = std::function<void(Result<std::vector<Picture>> result)>;
+    // A click's value is the reply body as text (absent when it is not UTF-8).
+    using ClickResultCompletion = std::function<void(Result<std::optional<std::string>> result)>;
 
     // The one instance the library uses, made on first use (from any thread) and never destroyed.
     // Its session has the default configuration: 60 s time-out, the system trust store.
@@ -55,14 +62,27 @@ public:
     // parametersMissing synchronously, on the caller's thread, when the request cannot be built
     // (no photo, no preferred language, no API key, a photo that cannot be encoded, a bad address);
     // otherwise later, on the session's delegate queue: the Image on status 200 with a body that
-    // decodes, notEnrichedImage for anything else (transport error, other status, bad body).
-    void enrichedImage(std::shared_ptr<const platform::Bitmap> image, ImageCompletion completion);
+    // decodes, notEnrichedImage for anything else (transport error, other status, bad body,
+    // Call::cancel). The returned handle cancels the call; it may be ignored.
+    Call enrichedImage(std::shared_ptr<const platform::Bitmap> image, ImageCompletion completion);
+    // The same call, whose completion gets the page or a Failure that says why there is none:
+    // on the caller's thread when the request cannot be built, on the delegate queue otherwise.
+    // A 200 whose page has no session identifier is a failure here (emptyReply).
+    //
+    //     auto call = server.enrichedImage(photo, [](kestrel::Result<kestrel::Image> page) {
+    //         if (!page) log(page.failure().description());
+    //     });
+    //     call.cancel(); // the user left the screen
+    Call enrichedImage(std::shared_ptr<const platform::Bitmap> image,
+                       ImageResultCompletion completion);
 
     // Like enrichedImage, to the picture-search address, with the user's language in the
     // "Language" header; delivers the pictures of a 200 reply that holds a JSON array (possibly
     // empty) of picture objects.
-    void pictureSearch(std::shared_ptr<const platform::Bitmap> image,
+    Call pictureSearch(std::shared_ptr<const platform::Bitmap> image,
                        PicturesCompletion completion);
+    Call pictureSearch(std::shared_ptr<const platform::Bitmap> image,
+                       PicturesResultCompletion completion);
 
     // Reports that the user activated an action of a recognised page: a PUT to the clicks address
     // with "?actionId=" and the action identifier (percent-encoded, so that "&", "#", spaces or
@@ -72,13 +92,18 @@ public:
     // Every failure is printed as one "Error: " line and never reaches the completion. Nothing is
     // sent, and "Clicks : missing parameters" is printed, when an identifier is empty, no API key
     // is stored, a header value would hold CR, LF or NUL, or no clicks address is configured.
-    void clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
+    Call clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
                              ClickCompletion completion);
+    // The same report, whose completion is also called on failure, with the cause: on the
+    // caller's thread when nothing could be sent, on the delegate queue otherwise.
+    Call clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
+                             ClickResultCompletion completion);
 
     // The session's challenge callback: a server-trust challenge is answered useCredential with
-    // the server's trust when the session evaluated the chain and host name as trusted, and
-    // cancelled otherwise (the task then fails as a transport error); any other challenge gets
-    // the default handling. Runs on the session's delegate queue.
+    // the server's trust when the session evaluated the chain and host name as trusted, and with
+    // the default handling otherwise, which rejects the chain (the task then fails with
+    // HttpErrorCode::serverCertificateUntrusted); any other challenge gets the default handling.
+    // Runs on the session's delegate queue.
     void urlSession(platform::HttpSession& session,
                     const platform::AuthenticationChallenge& challenge,
                     ChallengeCompletion completionHandler) override;
