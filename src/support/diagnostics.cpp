@@ -1,6 +1,6 @@
 #include "support/diagnostics.hpp"
 
-#include <kestrel/diagnostics.hpp>
+#include <kestrel/support/diagnostics.hpp>
 
 #include <cstdio>
 #include <memory>

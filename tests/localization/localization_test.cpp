@@ -1,6 +1,7 @@
 // The error type, the localization look-up in the library's bundle, and the byte-buffer helpers.
 #include <kestrel/platform/bundle.hpp>
 #include <kestrel/platform/locale.hpp>
+#include <kestrel/service/failure.hpp>
 #include <kestrel/service/kestrel_error.hpp>
 #include <kestrel/service/kestrel_extensions.hpp>
 
@@ -8,6 +9,8 @@
 #include "support/temp_folder.hpp"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 using kestrel::KestrelError;
 using kestrel::platform::Bundle;
@@ -66,4 +69,22 @@ TEST(ByteBuffers, AppendAndPrintUtf8) {
     EXPECT_EQ(captureStdout([&] { kestrel::printToString(text); }), "data string : {\"a\": é}\n");
     const std::vector<std::uint8_t> cut{0x61, 0xC3}; // not UTF-8
     EXPECT_EQ(captureStdout([&] { kestrel::printToString(cut); }), "");
+}
+
+TEST_F(Localization, EveryFailureCauseHasItsOwnTextInEachShippedLanguage) {
+    using kestrel::Failure;
+    using kestrel::FailureCause;
+    for (const char* language : {"en", "fr", "de", "es"}) {
+        Locale::setPreferredLanguages({language});
+        std::set<std::string> texts;
+        for (int c = 0; c <= static_cast<int>(FailureCause::cancelled); ++c) {
+            Failure failure;
+            failure.cause = static_cast<FailureCause>(c);
+            const std::string key = "failure." + std::string(kestrel::causeName(failure.cause));
+            EXPECT_NE(kestrel::tr(key), key) << language << " " << key;
+            texts.insert(failure.localizedDescription());
+        }
+        // No two causes share a text.
+        EXPECT_EQ(texts.size(), static_cast<std::size_t>(FailureCause::cancelled) + 1) << language;
+    }
 }
