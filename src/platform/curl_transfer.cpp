@@ -259,6 +259,12 @@ int TransferHost::closeSocket(void* clientp, curl_socket_t socket) {
     return ::close(socket);
 }
 
+void CurlTransfer::abortConnectionOnClose() {
+    if (socket_ == CURL_SOCKET_BAD) return;
+    const ::linger abortive{1, 0};
+    ::setsockopt(socket_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+}
+
 void CurlTransfer::sampleSendQueue() {
 #if defined(SIOCOUTQ)
     if (socket_ == CURL_SOCKET_BAD) return;

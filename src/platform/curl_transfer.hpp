@@ -91,6 +91,9 @@ public:
     void sampleSendQueue();
     // Moves the idle clock on, e.g. after the transfer thread waited for a trust answer.
     void postponeIdleClock(Clock::duration by) { lastProgress_ += by; }
+    // Makes the closing of this transfer's connection abortive: a cancelled upload must not go on
+    // draining from the kernel's send queue after libcurl has let go of it.
+    void abortConnectionOnClose();
     void stop(StopReason reason, std::string message = {});
     StopReason stopReason() const { return stopReason_; }
 

@@ -188,6 +188,7 @@ void TransferEngine::run() {
         for (const auto id : cancelled) {
             const auto it = active_.find(id);
             if (it == active_.end()) continue;
+            it->second->abortConnectionOnClose();
             curl_multi_remove_handle(multi_, it->second->handle());
             active_.erase(it);
             complete(id, Outcome::failure(HttpErrorCode::cancelled, "the task was cancelled"));

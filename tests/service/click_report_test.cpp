@@ -1,19 +1,23 @@
-// Click reports against real HTTP and HTTPS servers on 127.0.0.1. Every case runs in a fresh
-// process, whose configuration points at that case's server.
+// Click reports, and a recognition cancelled mid-upload, against real HTTP and HTTPS servers on
+// 127.0.0.1. Every case runs in a fresh process, whose configuration points at that case's server.
 #include "http/test_server.hpp"
+#include "image/image_fixtures.hpp"
 #include "support/fresh_process.hpp"
 #include "support/service_addresses.hpp"
 #include "support/stdout_lines.hpp"
 #include "support/temp_dir.hpp"
 
 #include <kestrel/config/kestrel_manager.hpp>
+#include <kestrel/platform/bundle.hpp>
 #include <kestrel/service/server.hpp>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
+#include <random>
 #include <thread>
 
 using namespace kestrel;
@@ -275,4 +279,34 @@ TEST(ClickReport, DestroyingTheServerCancelsWhatIsInFlightOnce) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     EXPECT_EQ(out.count("Error: "), 10);
                 });
+}
+
+TEST(Cancellation, MidUploadTheConnectionClosesBeforeTheBodyEnds) {
+    TestServerOptions slowReader;
+    slowReader.bodyReadChunk = 16 * 1024;
+    slowReader.bodyReadPause = std::chrono::milliseconds(5);
+    withService(
+        [&] {
+            return replying(Reply{200, {}, "{}"}, slowReader);
+        },
+        [](TestServer& server) {
+            platform::Bundle::setMainInfoDictionary({{"CFBundleShortVersionString", "1"}});
+            KestrelManager::shared().setJpegQuality(1.0);
+            // Noise does not compress: about 2 MB of JPEG at the send width.
+            std::mt19937 random(3);
+            const auto photo = fixtures::rgbaBitmap(1000, 1000, [&](int, int) {
+                return fixtures::Rgba{static_cast<std::uint8_t>(random()),
+                                      static_cast<std::uint8_t>(random()),
+                                      static_cast<std::uint8_t>(random()), 255};
+            });
+            std::promise<Failure> completed;
+            const Call call = Server::shared().enrichedImage(
+                photo, [&](Result<Image> result) { completed.set_value(result.failure()); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            EXPECT_TRUE(call.cancel());
+            EXPECT_EQ(completed.get_future().get().cause, FailureCause::cancelled);
+            // The server read on until the connection closed, short of the body.
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            EXPECT_TRUE(server.requests().empty());
+        });
 }
