@@ -7,11 +7,11 @@
 #include "support/temp_dir.hpp"
 
 #include <kestrel/config/kestrel_manager.hpp>
-#include <kestrel/support/diagnostics.hpp>
 #include <kestrel/platform/bundle.hpp>
 #include <kestrel/platform/locale.hpp>
 #include <kestrel/platform/user_defaults.hpp>
 #include <kestrel/service/server.hpp>
+#include <kestrel/support/diagnostics.hpp>
 
 #include <gtest/gtest.h>
 
@@ -160,9 +160,8 @@ TEST(CallFailures, RepliesWithoutAPageSayWhatTheServiceDid) {
     answerWith(Reply{200, {}, R"({"Title":"no session"})"});
     EXPECT_EQ(failureOf(recognise()).cause, FailureCause::emptyReply);
     std::promise<std::optional<Image>> classic;
-    Server::shared().enrichedImage(photo(), [&](std::optional<Image> page, auto) {
-        classic.set_value(std::move(page));
-    });
+    Server::shared().enrichedImage(
+        photo(), [&](std::optional<Image> page, auto) { classic.set_value(std::move(page)); });
     const auto page = classic.get_future().get();
     ASSERT_TRUE(page);
     EXPECT_EQ(page->title, "no session");
