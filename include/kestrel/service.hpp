@@ -2,6 +2,7 @@
 #pragma once
 
 #include <kestrel/service/call.hpp>
+#include <kestrel/service/click_outbox.hpp>
 #include <kestrel/service/failure.hpp>
 #include <kestrel/service/kestrel_error.hpp>
 #include <kestrel/service/kestrel_extensions.hpp>

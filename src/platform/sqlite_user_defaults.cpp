@@ -1,5 +1,6 @@
 #include "platform/sqlite_user_defaults.hpp"
 
+#include "platform/private_file.hpp"
 #include "support/diagnostics.hpp"
 
 #include <cerrno>
@@ -33,18 +34,6 @@ struct Statement {
 bool isDamage(int code) {
     const int primary = code & 0xFF;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
-}
-
-// Creates the file owner-only before SQLite opens it, so that it never exists with wider rights.
-bool createPrivateFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    if (!path.parent_path().empty()) ::chmod(path.parent_path().c_str(), 0700);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    ::fchmod(fd, 0600);
-    ::close(fd);
-    return true;
 }
 
 } // namespace

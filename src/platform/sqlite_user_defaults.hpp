@@ -19,6 +19,8 @@ public:
     void setValue(std::string_view key, const DefaultsValue& value) override;
     void removeObjectForKey(std::string_view key) override;
 
+    const std::filesystem::path& path() const { return path_; }
+
 private:
     // Opens (or reopens) the database when it is closed or its file was replaced or deleted.
     bool ensureOpen();

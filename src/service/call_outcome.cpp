@@ -3,6 +3,7 @@
 #include "support/diagnostics.hpp"
 
 #include <algorithm>
+#include <ctime>
 #include <utility>
 
 namespace kestrel::service {
@@ -25,12 +26,30 @@ Failure transportFailure(const std::optional<platform::HttpError>& error) {
     return failure;
 }
 
-Failure statusFailure(int status, const std::string& body) {
+Failure statusFailure(const platform::HttpResponse& response, const std::string& body) {
     Failure failure;
     failure.cause = FailureCause::httpStatus;
-    failure.httpStatus = status;
+    failure.httpStatus = response.statusCode;
     failure.body = body.substr(0, std::min(body.size(), Failure::maximumBodyExcerpt));
+    failure.retryAfter = retryAfter(response.value("Retry-After"));
     return failure;
+}
+
+std::optional<std::chrono::seconds> retryAfter(const std::optional<std::string>& value) {
+    if (!value) return std::nullopt;
+    const std::string& text = *value;
+    if (!text.empty() && text.size() <= 9 &&
+        text.find_first_not_of("0123456789") == std::string::npos) {
+        return std::chrono::seconds(std::stoll(text));
+    }
+    // An HTTP date: the wait is from now until then (none when it has passed).
+    std::tm when{};
+    const char* end = ::strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &when);
+    if (end == nullptr || *end != '\0') return std::nullopt;
+    const auto at = std::chrono::system_clock::from_time_t(::timegm(&when));
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::seconds>(at - std::chrono::system_clock::now());
+    return std::max(wait, std::chrono::seconds(0));
 }
 
 Call send(const std::shared_ptr<platform::HttpSession>& session, platform::HttpRequest request,

@@ -9,6 +9,7 @@
 #include <kestrel/service/failure.hpp>
 #include <kestrel/service/result.hpp>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,8 +21,12 @@ namespace kestrel::service {
 Failure unbuiltRequest(FailureCause cause);
 // An exchange that gave no reply: cancelled, untrusted certificate or another transport failure.
 Failure transportFailure(const std::optional<platform::HttpError>& error);
-// A reply whose status is not the expected one, with the start of its body.
-Failure statusFailure(int status, const std::string& body);
+// A reply whose status is not the expected one, with the start of its body and its Retry-After.
+Failure statusFailure(const platform::HttpResponse& response, const std::string& body);
+
+// The wait a "Retry-After" value asks for: whole seconds, or an HTTP date; absent when it is
+// neither.
+std::optional<std::chrono::seconds> retryAfter(const std::optional<std::string>& value);
 
 using ReplyHandler = std::function<void(std::string body, const platform::HttpResponse& response)>;
 using FailureHandler = std::function<void(Failure failure)>;

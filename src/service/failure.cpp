@@ -70,6 +70,12 @@ std::string_view causeName(FailureCause cause) {
 }
 
 std::string Failure::description() const {
+    std::string text = causeDescription();
+    if (queuedForRetry) text += "; the click report is queued for retry";
+    return text;
+}
+
+std::string Failure::causeDescription() const {
     const auto withTransport = [this](std::string text) {
         if (transportError) text += " (" + transportError->description() + ")";
         return text;

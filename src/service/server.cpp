@@ -1,3 +1,4 @@
+#include <kestrel/service/click_outbox.hpp>
 #include <kestrel/service/server.hpp>
 
 #include <stdexcept>
@@ -7,7 +8,11 @@ namespace kestrel {
 
 Server& Server::shared() {
     // Never destroyed: completions may still arrive while the process exits.
-    static Server* const instance = new Server();
+    static Server* const instance = [] {
+        auto* made = new Server();
+        made->setClickOutbox(std::make_shared<ClickOutbox>(ClickOutbox::defaultFile(), *made));
+        return made;
+    }();
     return *instance;
 }
 
@@ -15,6 +20,8 @@ Server::Server(platform::HttpSessionConfiguration configuration)
     : session_(platform::HttpSession::create(std::move(configuration), this)) {}
 
 Server::~Server() {
+    // The outbox's sender uses this server: it stops first.
+    setClickOutbox(nullptr);
     // Destroyed before the rest of the server, since it calls this server as its delegate; outside
     // the lock, since the handlers it still runs may ask for the session.
     std::shared_ptr<platform::HttpSession> session;
@@ -40,6 +47,19 @@ void Server::setSession(std::shared_ptr<platform::HttpSession> session) {
         session_.swap(session);
     }
     session.reset();
+}
+
+std::shared_ptr<ClickOutbox> Server::clickOutbox() const {
+    std::lock_guard lock(mutex_);
+    return clickOutbox_;
+}
+
+void Server::setClickOutbox(std::shared_ptr<ClickOutbox> outbox) {
+    {
+        std::lock_guard lock(mutex_);
+        clickOutbox_.swap(outbox);
+    }
+    outbox.reset(); // outside the lock: stopping the sender waits for it
 }
 
 void Server::urlSession(platform::HttpSession& /*session*/,

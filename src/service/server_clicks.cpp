@@ -1,6 +1,7 @@
 #include <kestrel/service/server.hpp>
 
 #include "service/call_outcome.hpp"
+#include "service/click_sending.hpp"
 #include "service/header_values.hpp"
 #include "service/reply_descriptions.hpp"
 #include "support/diagnostics.hpp"
@@ -8,17 +9,15 @@
 
 #include <kestrel/config/kestrel_manager.hpp>
 #include <kestrel/config/sdk_configuration.hpp>
+#include <kestrel/service/click_outbox.hpp>
 
 #include <utility>
 #include <variant>
 
 namespace kestrel {
 
-namespace {
+namespace service {
 
-constexpr std::string_view missingParameters = "Clicks : missing parameters";
-
-// The click request, or why it cannot be built.
 std::variant<platform::HttpRequest, FailureCause> clickRequest(const std::string& sessionId,
                                                                const std::string& actionId) {
     if (sessionId.empty() || actionId.empty()) return FailureCause::missingIdentifier;
@@ -37,44 +36,54 @@ std::variant<platform::HttpRequest, FailureCause> clickRequest(const std::string
     return request;
 }
 
-// Sends the click; done gets the body of a 204, or the failure, which is also printed.
-Call sendClick(const std::shared_ptr<platform::HttpSession>& session, const std::string& sessionId,
-               const std::string& actionId, Server::ClickResultCompletion done) {
-    auto built = clickRequest(sessionId, actionId);
-    if (const auto* cause = std::get_if<FailureCause>(&built)) {
-        support::printLine(missingParameters);
-        done(service::unbuiltRequest(*cause));
-        return Call();
-    }
+Call sendClickRequest(const std::shared_ptr<platform::HttpSession>& session,
+                      platform::HttpRequest request, ClickDone done) {
     auto onReply = [done](std::string body, const platform::HttpResponse& response) {
         if (response.statusCode != 204) {
             support::printLine("Error: " + service::describe(response));
-            done(service::statusFailure(response.statusCode, body));
+            done(service::statusFailure(response, body));
         } else if (support::isValidUtf8(body)) {
             done(std::optional<std::string>(std::move(body)));
         } else {
             done(std::optional<std::string>());
         }
     };
-    return service::send(session, std::move(std::get<platform::HttpRequest>(built)),
-                         std::move(onReply), [done](Failure failure) { done(std::move(failure)); });
+    return service::send(session, std::move(request), std::move(onReply),
+                         [done](Failure failure) { done(std::move(failure)); });
 }
 
-} // namespace
+Call sendClick(const std::shared_ptr<platform::HttpSession>& session, const std::string& sessionId,
+               const std::string& actionId, ClickDone done) {
+    auto built = clickRequest(sessionId, actionId);
+    if (const auto* cause = std::get_if<FailureCause>(&built)) {
+        support::printLine("Clicks : missing parameters");
+        done(service::unbuiltRequest(*cause));
+        return Call();
+    }
+    return sendClickRequest(session, std::move(std::get<platform::HttpRequest>(built)),
+                            std::move(done));
+}
+
+} // namespace service
 
 Call Server::clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
                                  ClickCompletion completion) {
     // The classic completion hears of success only.
-    return sendClick(session(), sessionId, actionId,
-                     [completion = std::move(completion)](Result<std::optional<std::string>> r) {
-                         if (completion && r) completion(std::move(r).value(), std::nullopt);
-                     });
+    return clicksWithSessionId(sessionId, actionId,
+                               ClickResultCompletion([completion = std::move(completion)](
+                                                         Result<std::optional<std::string>> r) {
+                                   if (completion && r)
+                                       completion(std::move(r).value(), std::nullopt);
+                               }));
 }
 
 Call Server::clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
                                  ClickResultCompletion completion) {
     if (!completion) completion = [](Result<std::optional<std::string>>) {};
-    return sendClick(session(), sessionId, actionId, std::move(completion));
+    if (const auto outbox = clickOutbox()) {
+        return outbox->report(sessionId, actionId, std::move(completion));
+    }
+    return service::sendClick(session(), sessionId, actionId, std::move(completion));
 }
 
 } // namespace kestrel

@@ -76,7 +76,7 @@ Done<T> classic(std::function<void(std::optional<T>, std::optional<KestrelError>
 Result<Image> imageReply(const std::string& body, const platform::HttpResponse& response) {
     // The status line comes before the status test, for every reply.
     support::printLine("EnrichedImage http status code: " + std::to_string(response.statusCode));
-    if (response.statusCode != 200) return service::statusFailure(response.statusCode, body);
+    if (response.statusCode != 200) return service::statusFailure(response, body);
     return decoded(body, &Image::decodeReply);
 }
 
@@ -85,7 +85,7 @@ Result<std::vector<Picture>> picturesReply(const std::string& body,
     // The status line is printed only for a status other than 200.
     if (response.statusCode == 200) return decoded(body, &Picture::decodeReply);
     support::printLine("PictureSearch http status code: " + std::to_string(response.statusCode));
-    return service::statusFailure(response.statusCode, body);
+    return service::statusFailure(response, body);
 }
 
 constexpr std::string_view enrichedImageMissing = "EnrichedImages : missing parameters";

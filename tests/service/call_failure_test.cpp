@@ -1,10 +1,7 @@
 // Why calls fail, and cancellation, against a test server on 127.0.0.1 whose replies each case
 // chooses. The whole program shares one configuration (small photos, so that 10 000 calls stay
 // quick), made before the first case.
-#include "http/test_server.hpp"
-#include "image/image_fixtures.hpp"
-#include "support/service_addresses.hpp"
-#include "support/temp_dir.hpp"
+#include "service/switchable_service.hpp"
 
 #include <kestrel/config/kestrel_manager.hpp>
 #include <kestrel/platform/bundle.hpp>
@@ -24,44 +21,6 @@ using namespace kestrel;
 using namespace kestrel::testing;
 
 namespace {
-
-std::mutex replyMutex;
-TestServer::Responder currentReply = [](const ReceivedRequest&) { return Reply{204}; };
-
-void answerWith(TestServer::Responder responder) {
-    std::lock_guard lock(replyMutex);
-    currentReply = std::move(responder);
-}
-void answerWith(Reply reply) {
-    answerWith([reply](const ReceivedRequest&) { return reply; });
-}
-
-TestServer& testService() {
-    static TempDir dir;
-    static TestServer* server = [] {
-        auto* made = new TestServer([](const ReceivedRequest& request) {
-            TestServer::Responder responder;
-            {
-                std::lock_guard lock(replyMutex);
-                responder = currentReply;
-            }
-            return responder(request);
-        });
-        platform::UserDefaults::setStandard(
-            platform::UserDefaults::openFile(dir / "settings.sqlite"));
-        useServiceAt(dir.path(), made->url(""), {{"SDK_IMAGE_SEND_WIDTH", "32"}});
-        platform::Bundle::setMainInfoDictionary({{"CFBundleShortVersionString", "1.0"}});
-        platform::Locale::setPreferredLanguages({"en"});
-        return made;
-    }();
-    KestrelLight::setApiKey("key-1");
-    return *server;
-}
-
-std::shared_ptr<const platform::Bitmap> photo() {
-    static const auto card = fixtures::rgbaBitmap(48, 36, fixtures::testCard);
-    return card;
-}
 
 // One completion of a Result-style call, with where it ran.
 template <typename T>

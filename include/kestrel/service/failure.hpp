@@ -5,6 +5,7 @@
 #include <kestrel/platform/http_error.hpp>
 #include <kestrel/service/kestrel_error.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -49,6 +50,10 @@ struct Failure {
     std::string body;
     // undecodableReply: what the decoder said.
     std::string detail;
+    // httpStatus: how long the reply's "Retry-After" asked to wait, when it said.
+    std::optional<std::chrono::seconds> retryAfter;
+    // A click report kept in the click outbox, to be sent again later: delayed, not lost.
+    bool queuedForRetry = false;
 
     // One line of English for logs, e.g. "the connection to the service was refused or the host
     // is unreachable (HttpError.cannotConnectToHost: ...)".
@@ -56,6 +61,9 @@ struct Failure {
     // A short sentence for the user, in the user's language (the library's bundle); English
     // where no translation is shipped.
     std::string localizedDescription() const;
+
+private:
+    std::string causeDescription() const;
 };
 
 } // namespace kestrel

@@ -20,6 +20,8 @@
 
 namespace kestrel {
 
+class ClickOutbox;
+
 class Server final : public platform::HttpSessionDelegate {
 public:
     using ImageCompletion =
@@ -84,6 +86,13 @@ public:
     Call pictureSearch(std::shared_ptr<const platform::Bitmap> image,
                        PicturesResultCompletion completion);
 
+    // The outbox click reports go through (see ClickOutbox): for the shared server, one in
+    // ClickOutbox::defaultFile(), made with the server; null (clicks sent directly, unstored) for
+    // a server made by the host until it sets one. Any thread.
+    std::shared_ptr<ClickOutbox> clickOutbox() const;
+    // Replaces the outbox; null sends clicks directly. The old outbox stops once no one holds it.
+    void setClickOutbox(std::shared_ptr<ClickOutbox> outbox);
+
     // Reports that the user activated an action of a recognised page: a PUT to the clicks address
     // with "?actionId=" and the action identifier (percent-encoded, so that "&", "#", spaces or
     // non-ASCII cannot change the query), and the headers "SessionId" and "ApiKey". Returns at
@@ -92,6 +101,8 @@ public:
     // Every failure is printed as one "Error: " line and never reaches the completion. Nothing is
     // sent, and "Clicks : missing parameters" is printed, when an identifier is empty, no API key
     // is stored, a header value would hold CR, LF or NUL, or no clicks address is configured.
+    // With a click outbox the report is stored first (on the caller's thread) and a failed one is
+    // sent again later, until the service counts it.
     Call clicksWithSessionId(const std::string& sessionId, const std::string& actionId,
                              ClickCompletion completion);
     // The same report, whose completion is also called on failure, with the cause: on the
@@ -111,6 +122,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<platform::HttpSession> session_;
+    std::shared_ptr<ClickOutbox> clickOutbox_;
 };
 
 } // namespace kestrel
