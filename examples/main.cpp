@@ -8,6 +8,9 @@
 //   kestrel-scan config | device              the library's configuration, the device descriptors
 //   kestrel-scan watch                        network reachability changes, until Ctrl-C
 //   kestrel-scan set-api-key KEY              stores the API key the service gave you
+//   kestrel-scan click SESSION ACTION         reports a click on an action of a recognised page
+//   kestrel-scan clicks [--flush]             the click reports waiting to be sent; --flush sends
+//                                            them now and waits until they are delivered
 //
 // Add --json for one JSON document on standard output instead of readable text,
 // --service URL to use the service at URL (its /v1/... endpoints) instead of the configured one,
@@ -87,7 +90,9 @@ bool useService(const std::string& base) {
 int usage() {
     std::cerr << "usage: kestrel-scan recognize PHOTO [--click] | search PHOTO | code TEXT [--type "
                  "KIND]\n"
-                 "                    | config | device | watch | set-api-key KEY\n"
+                 "                    | config | device | watch | set-api-key KEY | click SESSION "
+                 "ACTION\n"
+                 "                    | clicks [--flush]\n"
                  "                    [--json] [--service URL] [--timeout SECONDS]\n";
     return 2;
 }
@@ -143,15 +148,14 @@ int failed(const Failure& failure) {
     return exitStatus(failure.cause, failure.httpStatus);
 }
 
-// A click report calls back when the service counted it (status 204) or with why it did not.
-bool reportClick(const Image& page, const Action& action) {
-    const auto reply = await<std::optional<std::string>>([&](auto done) {
-        return Server::shared().clicksWithSessionId(page.sessionId.value_or(""),
-                                                    action.id.value_or(""), done);
-    });
-    if (!reply)
-        std::cerr << "kestrel-scan: click not counted: " << reply.failure().description() << "\n";
-    return reply.ok();
+// A click report calls back when the service counted it (status 204) or with why it did not;
+// a report the click outbox keeps is sent again later (see `clicks`).
+std::optional<Failure> reportClick(const std::string& session, const std::string& action) {
+    const auto reply = await<std::optional<std::string>>(
+        [&](auto done) { return Server::shared().clicksWithSessionId(session, action, done); });
+    if (reply) return std::nullopt;
+    std::cerr << "kestrel-scan: click not counted: " << reply.failure().description() << "\n";
+    return reply.failure();
 }
 
 int recognize(const std::string& path, bool click, bool json) {
@@ -166,7 +170,9 @@ int recognize(const std::string& path, bool click, bool json) {
     bool counted = true;
     if (click) {
         const auto& actions = page.value().actions;
-        counted = actions && !actions->empty() && reportClick(page.value(), actions->front());
+        counted =
+            actions && !actions->empty() &&
+            !reportClick(page.value().sessionId.value_or(""), actions->front().id.value_or(""));
         result["clickCounted"] = counted;
         text += counted ? "Click on \"" + actions->front().name.value_or("") +
                               "\" reported and counted.\n"
@@ -223,6 +229,39 @@ int device(bool json) {
     return 0;
 }
 
+// The click outbox: what waits, and with --flush what is left once everything was tried.
+int clicks(bool flush, bool json) {
+    const auto outbox = Server::shared().clickOutbox();
+    if (!outbox || !outbox->isStoring()) {
+        std::cerr << "kestrel-scan: no click outbox is in use\n";
+        return 5;
+    }
+    if (flush) {
+        outbox->flush();
+        const auto until =
+            std::chrono::steady_clock::now() + timeout.value_or(std::chrono::seconds(30));
+        while (outbox->pendingCount() > 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    JsonValue list = JsonValue::array();
+    std::string text;
+    for (const auto& report : outbox->pendingReports()) {
+        const auto made =
+            std::chrono::duration_cast<std::chrono::seconds>(report.madeAt.time_since_epoch())
+                .count();
+        list.push_back({{"sessionId", report.sessionId},
+                        {"actionId", report.actionId},
+                        {"madeAt", made},
+                        {"attempts", report.attempts}});
+        text += "  action " + report.actionId + " of session " + report.sessionId + ", " +
+                std::to_string(report.attempts) + " failed attempts\n";
+    }
+    show(json ? JsonValue{{"file", outbox->file().string()}, {"waiting", list}}.dump(2) + "\n"
+              : std::to_string(list.size()) + " click reports waiting in " +
+                    outbox->file().string() + "\n" + text);
+    return list.empty() ? 0 : (flush ? 4 : 0);
+}
+
 volatile std::sig_atomic_t interrupted = 0;
 
 int watch(bool json) {
@@ -252,6 +291,7 @@ int main(int argc, char** argv) {
     };
     const bool json = flag("--json");
     const bool click = flag("--click");
+    const bool flushClicks = flag("--flush");
     std::optional<std::string> kind;
     if (const auto at = std::find(args.begin(), args.end(), "--type");
         at != args.end() && at + 1 != args.end()) {
@@ -298,6 +338,12 @@ int main(int argc, char** argv) {
     }
     if (command == "device" && args.size() == 1) return device(json);
     if (command == "watch" && args.size() == 1) return watch(json);
+    if (command == "clicks" && args.size() == 1) return clicks(flushClicks, json);
+    if (command == "click" && args.size() == 3) {
+        const auto failure = reportClick(args[1], args[2]);
+        if (!failure) show("Click reported and counted.\n");
+        return failure ? exitStatus(failure->cause, failure->httpStatus) : 0;
+    }
     if (command == "set-api-key" && args.size() == 2) {
         KestrelLight::setApiKey(args[1]);
         show("API key stored.\n");

@@ -166,8 +166,13 @@ std::vector<StoredReport> OutboxStore::claimDue(std::int64_t nowMs, std::int64_t
 
 bool OutboxStore::remove(std::int64_t id) {
     std::lock_guard lock(mutex_);
+    // Only a new report must reach the disk before the call returns; a removal lost to a power
+    // cut costs a duplicate at most, so it does not wait for the disk (a killed process keeps it).
+    execute("PRAGMA synchronous=NORMAL");
     Statement q(db_, "DELETE FROM click_reports WHERE id = ?1");
-    return q.bind(1, id).run();
+    const bool removed = q.bind(1, id).run();
+    execute("PRAGMA synchronous=FULL");
+    return removed;
 }
 
 bool OutboxStore::release(std::int64_t id, std::int64_t nextAttemptMs) {

@@ -3,7 +3,8 @@
 # a photo taken at an angle is recognised as its page, a click on its first action is counted,
 # picture search ranks that page first, a photo of no catalogue page is not recognised, a
 # scanned code becomes an action without the network, and each failure is named with its exit
-# status: no API key (5), the service stopped (4).
+# status: no API key (5), the service stopped (4); a click made while the service is stopped is
+# kept in the outbox and counted once the service is back.
 #
 #   scan_end_to_end.sh KESTREL_DEVSERVICE KESTREL_SCAN SOURCE_DIR
 set -euo pipefail
@@ -15,15 +16,20 @@ export XDG_CONFIG_HOME="$WORK/config"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$SERVICE" import "$ROOT/devservice/catalogue" --db "$WORK/db.sqlite" >/dev/null
-"$SERVICE" serve --db "$WORK/db.sqlite" --port 0 >"$WORK/service.log" 2>&1 &
-PID=$!
-for _ in $(seq 1 600); do
-    grep -q '^listening on ' "$WORK/service.log" && break
-    kill -0 "$PID" 2>/dev/null || fail "the service stopped: $(cat "$WORK/service.log")"
-    sleep 0.1
-done
-URL="$(sed -n 's/^listening on \(http:[^ ]*\).*/\1/p' "$WORK/service.log" | head -1)"
-[ -n "$URL" ] || fail "the service did not start"
+# start_service: serves the catalogue on a free port and sets URL.
+start_service() {
+    : >"$WORK/service.log"
+    "$SERVICE" serve --db "$WORK/db.sqlite" --port 0 >"$WORK/service.log" 2>&1 &
+    PID=$!
+    for _ in $(seq 1 600); do
+        grep -q '^listening on ' "$WORK/service.log" && break
+        kill -0 "$PID" 2>/dev/null || fail "the service stopped: $(cat "$WORK/service.log")"
+        sleep 0.1
+    done
+    URL="$(sed -n 's/^listening on \(http:[^ ]*\).*/\1/p' "$WORK/service.log" | head -1)"
+    [ -n "$URL" ] || fail "the service did not start"
+}
+start_service
 scan() { "$SCAN" --service "$URL" "$@"; }
 
 scan set-api-key demo-key-0001 >/dev/null
@@ -46,6 +52,15 @@ stats="$("$SERVICE" stats --db "$WORK/db.sqlite")"
 kill "$PID" && wait "$PID" 2>/dev/null || true
 PID=""
 expect_failure 4 "refused" scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --timeout 20
+
+# A click made while the service is down waits in the outbox and is counted once it is back.
+read -r SESSION ACTION < <(/usr/bin/python3 -c 'import json,sys; p=json.load(open(sys.argv[1])); print(p["sessionId"], p["actions"][0]["id"])' "$WORK/page.json")
+expect_failure 4 "queued for retry" scan click "$SESSION" "$ACTION"
+scan clicks | grep -q "^1 click reports waiting" || fail "the outbox: $(scan clicks)"
+start_service
+scan clicks --flush >/dev/null || fail "the outbox was not delivered: $(scan clicks)"
+"$SERVICE" stats --db "$WORK/db.sqlite" | grep -Eq "^\s*$ACTION\s+2\s*$" ||
+    fail "the queued click was not counted: $("$SERVICE" stats --db "$WORK/db.sqlite")"
 
 /usr/bin/python3 - "$WORK" "$stats" <<'PY' || exit 1
 import json, re, sys

@@ -1,0 +1,126 @@
+// Click reports survive the process being killed: a child clicks as fast as it can and is killed
+// with SIGKILL at a random moment; a second child, the restarted host, delivers what the first
+// left. No click that the first child had made may be lost. Duplicates are possible only where
+// the kill fell between the service counting a click and the report being removed; they are
+// counted and printed. KESTREL_KILL_TRIALS and KESTREL_KILL_CLICKS make the run longer.
+#include "http/test_server.hpp"
+#include "support/service_addresses.hpp"
+#include "support/temp_dir.hpp"
+
+#include <kestrel/config/kestrel_manager.hpp>
+#include <kestrel/platform/bundle.hpp>
+#include <kestrel/platform/user_defaults.hpp>
+#include <kestrel/service/click_outbox.hpp>
+#include <kestrel/service/server.hpp>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kestrel;
+using namespace kestrel::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+int fromEnvironment(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    return text ? std::max(1, std::atoi(text)) : fallback;
+}
+
+// What runs in each child: the library set up from scratch for the test server.
+void configure(const TempDir& dir, const TestServer& server) {
+    platform::UserDefaults::setStandard(platform::UserDefaults::openFile(dir / "settings.sqlite"));
+    useServiceAt(dir.path(), server.url(""));
+    platform::Bundle::setMainInfoDictionary({{"CFBundleShortVersionString", "1.0"}});
+    KestrelLight::setApiKey("key-1");
+}
+
+// Clicks `clicks` times, writing each action identifier to `made` once the call has returned.
+[[noreturn]] void clickUntilKilled(const TempDir& dir, const TestServer& server, int trial,
+                                   int clicks, int made) {
+    configure(dir, server);
+    for (int i = 0; i < clicks; ++i) {
+        const std::string action = "t" + std::to_string(trial) + "-" + std::to_string(i);
+        Server::shared().clicksWithSessionId("s", action, [](auto, auto) {});
+        const std::string line = action + "\n";
+        if (::write(made, line.data(), line.size()) < 0) break;
+    }
+    std::this_thread::sleep_for(10s); // the kill comes first
+    ::_exit(0);
+}
+
+// The restarted host: its outbox sends what the killed one left.
+[[noreturn]] void deliverLeftovers(const TempDir& dir, const TestServer& server) {
+    configure(dir, server);
+    const auto outbox = Server::shared().clickOutbox();
+    for (int i = 0; i < 3000 && outbox && outbox->pendingCount() > 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    ::_exit(outbox && outbox->pendingCount() == 0 ? 0 : 1);
+}
+
+pid_t inChild(const std::function<void()>& body) {
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    if (pid == 0) body();
+    return pid;
+}
+
+} // namespace
+
+TEST(ClickOutboxKills, NoClickIsLostWhenTheProcessIsKilledAtARandomMoment) {
+    const int trials = fromEnvironment("KESTREL_KILL_TRIALS", 3);
+    const int clicks = fromEnvironment("KESTREL_KILL_CLICKS", 1000);
+    TempDir dir;
+    std::mutex mutex;
+    std::map<std::string, int> counted;
+    TestServer server([&](const ReceivedRequest& request) {
+        thread_local std::mt19937 delay(std::random_device{}());
+        std::this_thread::sleep_for(std::chrono::microseconds(delay() % 3000));
+        std::lock_guard lock(mutex);
+        ++counted[request.target.substr(request.target.find('=') + 1)];
+        return Reply{204};
+    });
+    std::mt19937 random(11);
+    std::set<std::string> made;
+    for (int trial = 0; trial < trials; ++trial) {
+        int pipe[2];
+        ASSERT_EQ(::pipe(pipe), 0);
+        const pid_t clicker = inChild([&] {
+            ::close(pipe[0]);
+            clickUntilKilled(dir, server, trial, clicks, pipe[1]);
+        });
+        ::close(pipe[1]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 400));
+        ::kill(clicker, SIGKILL);
+        ::waitpid(clicker, nullptr, 0);
+        std::string written;
+        char buffer[4096];
+        for (long n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
+            written.append(buffer, static_cast<std::size_t>(n));
+        ::close(pipe[0]);
+        for (std::size_t at = 0, end; (end = written.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            made.insert(written.substr(at, end - at));
+
+        const pid_t restarted = inChild([&] { deliverLeftovers(dir, server); });
+        int status = 0;
+        ::waitpid(restarted, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "trial " << trial;
+    }
+    std::lock_guard lock(mutex);
+    std::size_t lost = 0, duplicated = 0;
+    for (const auto& action : made) lost += counted.count(action) == 0 ? 1 : 0;
+    for (const auto& [action, times] : counted) duplicated += times > 1 ? 1 : 0;
+    std::printf("kill trials: %d, clicks made %zu, delivered %zu, lost %zu, duplicated %zu\n",
+                trials, made.size(), counted.size(), lost, duplicated);
+    EXPECT_EQ(lost, 0u);
+    EXPECT_GT(made.size(), 0u);
+}
