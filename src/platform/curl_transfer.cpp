@@ -293,6 +293,8 @@ Outcome CurlTransfer::finish(CURLcode result) {
         return Outcome::failure(HttpErrorCode::serverCertificateUntrusted, stopMessage_);
     case StopReason::trustCancelled:
         return Outcome::failure(HttpErrorCode::cancelled, stopMessage_);
+    case StopReason::notResent:
+        return Outcome::failure(HttpErrorCode::networkConnectionLost, stopMessage_);
     case StopReason::none:
         break;
     }
@@ -369,6 +371,14 @@ int CurlTransfer::onSocketOpened(void* self, curl_socket_t socket, curlsocktype 
 int CurlTransfer::onConnected(void* self, char* primaryIp, char* localIp, int primaryPort,
                               int localPort) {
     auto& transfer = *static_cast<CurlTransfer*>(self);
+    // libcurl sends a request again on a fresh connection when a reused one closed without a
+    // reply. The service may have received and acted on the first copy (counted a click,
+    // recognised a photo), so the exchange fails instead of being repeated behind the caller.
+    if (transfer.connected_) {
+        transfer.stop(StopReason::notResent,
+                      "the connection closed before the reply; the request is not sent again");
+        return CURL_PREREQFUNC_ABORT;
+    }
     const std::string connection = std::string(localIp) + "|" + std::to_string(localPort) + "|" +
                                    primaryIp + "|" + std::to_string(primaryPort);
     transfer.socket_ =

@@ -35,7 +35,7 @@ struct Outcome {
 };
 
 // Why a transfer was stopped from our side, to report the right error for it.
-enum class StopReason { none, timedOut, bodyTooLarge, trustRejected, trustCancelled };
+enum class StopReason { none, timedOut, bodyTooLarge, trustRejected, trustCancelled, notResent };
 
 class CurlTransfer;
 

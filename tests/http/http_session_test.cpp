@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <map>
 #include <set>
@@ -137,6 +139,26 @@ TEST(HttpSessionFailure, ServerClosingInTheMiddleOfTheReply) {
     auto session = HttpSession::create(testConfiguration());
     expectTransportError(fetch(*session, HttpRequest{server.url("/cut")}),
                          HttpErrorCode::networkConnectionLost);
+}
+
+// A service that read a request on a kept-alive connection may have acted on it before the
+// connection closed: the request fails rather than reach the service a second time.
+TEST(HttpSessionFailure, ARequestLostOnAReusedConnectionIsNotSentAgain) {
+    TestServer server([](const ReceivedRequest& request) {
+        return request.target == "/first" ? Reply{200, {}, "ok"}
+                                          : Reply{0, {}, {}, Reply::Kind::closeUnanswered};
+    });
+    auto session = HttpSession::create(testConfiguration());
+    ASSERT_FALSE(fetch(*session, HttpRequest{server.url("/first")}).error);
+    HttpRequest click{server.url("/click")};
+    click.httpMethod = "PUT";
+    expectTransportError(fetch(*session, click), HttpErrorCode::networkConnectionLost);
+    const auto requests = server.requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const ReceivedRequest& r) { return r.target == "/click"; }),
+              1);
+    // The session goes on working.
+    ASSERT_FALSE(fetch(*session, HttpRequest{server.url("/first")}).error);
 }
 
 TEST(HttpSessionFailure, SlowButMovingUploadIsNotCutOff) {

@@ -252,6 +252,7 @@ void TestServer::serve(int fd) {
             while (read(sizeof chunk) > 0) {}
             return false;
         }
+        if (reply.kind == Reply::Kind::closeUnanswered) return false;
         std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
         for (const auto& header : reply.headers) out += header.name + ": " + header.value + "\r\n";
         if (reply.kind != Reply::Kind::untilClose)

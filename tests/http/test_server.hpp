@@ -41,10 +41,11 @@ struct ReceivedRequest {
 
 struct Reply {
     enum class Kind {
-        respond,      // status line, headers, Content-Length, body
-        neverAnswer,  // read the request, then say nothing until the client goes away
-        closeMidBody, // announce the whole body, send half of it, close
-        untilClose,   // no Content-Length: the body ends when the connection closes
+        respond,         // status line, headers, Content-Length, body
+        neverAnswer,     // read the request, then say nothing until the client goes away
+        closeMidBody,    // announce the whole body, send half of it, close
+        untilClose,      // no Content-Length: the body ends when the connection closes
+        closeUnanswered, // read the request, then close the connection without a word
     };
     int status = 200;
     std::vector<platform::HttpHeader> headers{};
