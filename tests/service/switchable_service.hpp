@@ -40,25 +40,27 @@ inline const TempDir& testFolder() {
 }
 
 inline TestServer& testService() {
-    static TestServer* server = [] {
-        auto* made = new TestServer([](const ReceivedRequest& request) {
-            TestServer::Responder responder;
-            {
-                std::lock_guard lock(detail::replyMutex);
-                responder = detail::currentReply;
-            }
-            return responder(request);
-        });
+    // A static, not a leaked object: its destruction at exit joins its worker threads.
+    static TestServer server([](const ReceivedRequest& request) {
+        TestServer::Responder responder;
+        {
+            std::lock_guard lock(detail::replyMutex);
+            responder = detail::currentReply;
+        }
+        return responder(request);
+    });
+    static const bool configured = [] {
         platform::UserDefaults::setStandard(
             platform::UserDefaults::openFile(testFolder() / "settings.sqlite"));
-        useServiceAt(testFolder().path(), made->url(""), {{"SDK_IMAGE_SEND_WIDTH", "32"}});
+        useServiceAt(testFolder().path(), server.url(""), {{"SDK_IMAGE_SEND_WIDTH", "32"}});
         platform::Bundle::setMainInfoDictionary({{"CFBundleShortVersionString", "1.0"}});
         platform::Locale::setPreferredLanguages({"en"});
         Server::shared().setClickOutbox(nullptr);
-        return made;
+        return true;
     }();
+    (void)configured;
     KestrelLight::setApiKey("key-1");
-    return *server;
+    return server;
 }
 
 inline std::shared_ptr<const platform::Bitmap> photo() {
