@@ -76,6 +76,49 @@ bool tooDeep(std::string_view text) {
     return false;
 }
 
+bool isNumberCharacter(char c) {
+    return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// The text with each number too large for a double (1e400, a 400-digit integer) written as null,
+// so that one such member becomes absent instead of failing the whole document; absent when the
+// text has none. Everything else is copied byte for byte, and malformed numbers are left for the
+// parser to refuse.
+std::optional<std::string> withOverflowingNumbersAsNull(std::string_view text) {
+    std::optional<std::string> rewritten;
+    std::size_t copied = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+            continue;
+        }
+        if (c != '-' && !isDigit(c)) continue;
+        std::size_t end = i + 1;
+        while (end < text.size() && isNumberCharacter(text[end])) ++end;
+        const std::string token(text.substr(i, end - i));
+        char* parsed = nullptr;
+        const double value = strtod_l(token.c_str(), &parsed, cLocale());
+        if (parsed == token.c_str() + token.size() && !std::isfinite(value)) {
+            if (!rewritten) rewritten.emplace().reserve(text.size());
+            rewritten->append(text.substr(copied, i - copied));
+            rewritten->append("null");
+            copied = end;
+        }
+        i = end - 1;
+    }
+    if (rewritten) rewritten->append(text.substr(copied));
+    return rewritten;
+}
+
 } // namespace
 
 std::optional<std::string> asText(const JsonValue& value) {
@@ -187,6 +230,8 @@ double parseLeadingDouble(const std::string& text) {
 
 std::optional<JsonValue> parseDocument(std::string_view utf8) {
     if (tooDeep(utf8)) return std::nullopt;
+    const auto rewritten = withOverflowingNumbersAsNull(utf8);
+    if (rewritten) utf8 = *rewritten;
     JsonValue value =
         JsonValue::parse(utf8.begin(), utf8.end(), nullptr, /*allow_exceptions=*/false);
     if (value.is_discarded()) return std::nullopt;

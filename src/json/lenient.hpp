@@ -51,7 +51,8 @@ std::optional<double> parseDoubleText(std::string_view text);
 double parseLeadingDouble(const std::string& text);
 
 // Parses UTF-8 bytes as one JSON document of any top-level type. Absent for invalid JSON, invalid
-// UTF-8, trailing content or nesting deeper than maxNestingDepth.
+// UTF-8, trailing content or nesting deeper than maxNestingDepth. A number beyond the range of a
+// double (1e400) reads as null: a bad member, not a bad document.
 std::optional<JsonValue> parseDocument(std::string_view utf8);
 
 // The "serialized JSON text" of an action's "Style" and "Content" and a page's "TitleStyle": one

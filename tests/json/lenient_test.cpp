@@ -149,3 +149,22 @@ TEST(SerializedJsonText, DeepNestingIsRefusedNotFollowed) {
     const std::string inString = "[\"" + std::string(100000, '[') + "\\\"\"]";
     EXPECT_TRUE(json::parseSerialized(inString));
 }
+
+TEST(SerializedJsonText, NumbersBeyondADoubleAreNullMembersNotBrokenDocuments) {
+    const std::string huge = "1" + std::string(400, '0');
+    const auto page =
+        json::parseDocument(R"({"Id":"p1","Unread":1e400,"Score":-2E+999,"Big":)" + huge +
+                            R"(,"Tiny":1e-400,"Text":"1e400","Kept":12.5,"List":[1e999,2]})");
+    ASSERT_TRUE(page);
+    EXPECT_EQ((*page)["Id"], "p1");
+    EXPECT_TRUE((*page)["Unread"].is_null());
+    EXPECT_TRUE((*page)["Score"].is_null());
+    EXPECT_TRUE((*page)["Big"].is_null());
+    EXPECT_EQ((*page)["Tiny"], 0.0);
+    EXPECT_EQ((*page)["Text"], "1e400"); // inside a string nothing changes
+    EXPECT_EQ((*page)["Kept"], 12.5);
+    EXPECT_EQ((*page)["List"], JsonValue::parse("[null,2]"));
+    EXPECT_FALSE(json::readDouble(*page, "Unread"));
+    // A malformed number is still refused.
+    EXPECT_FALSE(json::parseDocument(R"({"a":1e})"));
+}
