@@ -6,6 +6,7 @@
 #include "model/serialized_member.hpp"
 #include "json/lenient.hpp"
 
+#include <cmath>
 #include <string>
 
 namespace kestrel {
@@ -36,6 +37,13 @@ ScanPrefs ScanPrefs::decode(const JsonValue& value) {
     prefs.jpegQuality = floatValue(json::readText(value, "JpegQuality"));
     prefs.blackAndWhite = json::readBool(value, "BlackAndWhite");
     prefs.longestSideSizePx = json::readFloat(value, "LongestSideSizePx");
+    // A quality outside (0, 1] or a size that is not positive would degrade every later photo
+    // until another reply said otherwise: such a member is bad, and the stored value stays.
+    if (prefs.jpegQuality && !(*prefs.jpegQuality > 0 && *prefs.jpegQuality <= 1))
+        prefs.jpegQuality.reset();
+    if (prefs.longestSideSizePx &&
+        !(*prefs.longestSideSizePx > 0 && std::isfinite(*prefs.longestSideSizePx)))
+        prefs.longestSideSizePx.reset();
     if (prefs.blackAndWhite) KestrelManager::shared().setUseBlackAndWhite(*prefs.blackAndWhite);
     if (prefs.jpegQuality)
         KestrelManager::shared().setJpegQuality(static_cast<CGFloat>(*prefs.jpegQuality));

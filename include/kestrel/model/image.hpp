@@ -15,13 +15,15 @@ namespace kestrel {
 
 // How the service wants later photos prepared.
 struct ScanPrefs {
-    std::optional<float> jpegQuality;       // "JpegQuality": a decimal number given as a string
+    std::optional<float> jpegQuality;       // "JpegQuality": a decimal number given as a string,
+                                            // in (0, 1]
     std::optional<bool> blackAndWhite;      // "BlackAndWhite": a JSON boolean
-    std::optional<float> longestSideSizePx; // "LongestSideSizePx": a JSON number; kept, not applied
+    std::optional<float> longestSideSizePx; // "LongestSideSizePx": a positive JSON number; kept,
+                                            // not applied
 
-    // Reads the three members (a member of another JSON type stays absent), then stores the
-    // black-and-white flag and after it the JPEG quality (widened, unchecked) in the settings of
-    // KestrelManager::shared() when present; absent members change nothing. Throws DecodingError
+    // Reads the three members (a member of another JSON type, or out of its range, stays absent),
+    // then stores the black-and-white flag and after it the JPEG quality (widened) in the settings
+    // of KestrelManager::shared() when present; absent members change nothing. Throws DecodingError
     // when value is not a JSON object (and then writes nothing).
     static ScanPrefs decode(const JsonValue& value);
 
