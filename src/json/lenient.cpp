@@ -152,9 +152,11 @@ std::optional<bool> asBool(const JsonValue& value) {
 }
 
 std::optional<float> asFloat(const JsonValue& value) {
+    // Whatever rounds to a finite float is in range: below the midpoint between the largest float
+    // and 2^128. "3.4028235e38", the shortest text of the largest float, lies just above it.
+    constexpr double overflowsFrom = 0x1p128 - 0x1p103;
     const auto d = asDouble(value);
-    if (!d || std::fabs(*d) > static_cast<double>(std::numeric_limits<float>::max()))
-        return std::nullopt;
+    if (!d || !(std::fabs(*d) < overflowsFrom)) return std::nullopt;
     return static_cast<float>(*d);
 }
 

@@ -49,6 +49,10 @@ TEST(LenientMemberReads, FloatsFromAnyNumberInRange) {
     EXPECT_EQ(json::readFloat(sample, "int"), 42.0f);
     EXPECT_EQ(json::asFloat(JsonValue(0.8)), 0.8f); // rounded to the nearest float
     EXPECT_FALSE(json::readFloat(sample, "huge"));
+    const float largest = std::numeric_limits<float>::max();
+    EXPECT_EQ(json::asFloat(JsonValue::parse("3.4028235e38")), largest);
+    EXPECT_EQ(json::asFloat(JsonValue::parse("-3.4028235e38")), -largest);
+    EXPECT_FALSE(json::asFloat(JsonValue::parse("3.4028236e38"))); // rounds to infinity
     EXPECT_EQ(json::readDouble(sample, "huge"), 1e300);
     EXPECT_EQ(json::readDouble(sample, "tooBig"), 9223372036854775808.0);
     for (const char* key : {"numericText", "bool", "null", "object"}) {
