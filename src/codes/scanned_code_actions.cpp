@@ -1,6 +1,9 @@
 // Actions built from the text of a scanned QR or bar code, with no request to the service. The
-// text is stored as it is: nothing is detected, trimmed or validated.
+// text is stored as it is — nothing is detected or trimmed — except that bytes that are not UTF-8
+// become U+FFFD, so that the action can always be serialised.
 #include <kestrel/model/action.hpp>
+
+#include "support/utf8.hpp"
 
 #include <utility>
 
@@ -50,11 +53,13 @@ Action scannedCodeAction(std::string text, ActionType type, JsonValue content) {
 } // namespace
 
 Action Action::fromCodeUrl(std::string text) {
+    text = support::withReplacementCharacters(text);
     JsonValue content = webAddressContent(text);
     return scannedCodeAction(std::move(text), ActionType::Url, std::move(content));
 }
 
 Action Action::fromZbarData(std::string text, ActionType type) {
+    text = support::withReplacementCharacters(text);
     JsonValue content = contentFor(type, text);
     return scannedCodeAction(std::move(text), type, std::move(content));
 }

@@ -93,7 +93,9 @@ std::shared_ptr<const Bundle> BundleFactory::make(std::filesystem::path path, bo
     }
     for (const auto& t : tables) {
         auto table = parseStringsTable(t.bytes);
-        if (!table || t.language.empty()) continue;
+        // A malformed table, or one without entries, is no translation: the next preferred
+        // language or the development language answers instead of the raw keys.
+        if (!table || table->empty() || t.language.empty()) continue;
         impl->localizations.push_back({t.language, normalizedTag(t.language), std::move(*table)});
     }
     std::sort(impl->localizations.begin(), impl->localizations.end(),

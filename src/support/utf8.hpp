@@ -14,4 +14,8 @@ bool isValidUtf8(std::string_view bytes);
 // surrogate code point or a value beyond U+10FFFF.
 bool appendUtf8(std::string& out, char32_t codePoint);
 
+// The bytes as well-formed UTF-8: valid text is kept byte for byte, and each ill-formed sequence
+// (its lead byte and the continuation bytes that fitted it) becomes one U+FFFD.
+std::string withReplacementCharacters(std::string_view bytes);
+
 } // namespace kestrel::support

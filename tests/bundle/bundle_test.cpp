@@ -26,6 +26,8 @@ protected:
         folder.write("Test.bundle/en-GB.lproj/Localizable.strings", "\"hello\" = \"Hello\";");
         folder.write("Test.bundle/es.lproj/Localizable.strings", "\"hello\" = \"Hola\"");
         std::filesystem::create_directories(folder.path() / "Test.bundle/it.lproj");
+        folder.write("Test.bundle/nl.lproj/Localizable.strings", "/* nothing yet */\n");
+        folder.write("Test.bundle/sv.lproj/Localizable.strings", "\xEF\xBB\xBF");
         bundle = Bundle::atPath(folder.path() / "Test.bundle");
         ASSERT_TRUE(bundle);
     }
@@ -51,6 +53,8 @@ TEST_F(BundleFolder, TableChoiceFollowsPreferredLanguages) {
     EXPECT_EQ(hello({"ja"}), "Hallo");         // else the development language
     EXPECT_EQ(hello({"es"}), "Hallo");         // a malformed table is not offered
     EXPECT_EQ(hello({"it"}), "Hallo");         // nor a folder without table
+    EXPECT_EQ(hello({"nl", "fr"}), "Bonjour"); // nor a table without entries
+    EXPECT_EQ(hello({"sv"}), "Hallo");         // (a byte-order mark alone included)
     EXPECT_EQ(bundle->preferredLocalization({"pt-PT", "en"}), "de"); // no "pt" nor "en" table
 }
 

@@ -90,3 +90,35 @@ TEST(ScannedCodeActions, ZbarDataOfUrlEqualsCodeUrl) {
     EXPECT_FALSE(action.content->url());
     EXPECT_FALSE(action.content->isEmbeddedWebView());
 }
+
+// A code's bytes need not be UTF-8; the action must still serialise, and valid text is untouched.
+TEST(ScannedCodeActions, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+    const std::string valid = "tel:+44 café \xF0\x9F\x93\x9E";
+    EXPECT_EQ(Action::fromZbarData(valid, ActionType::Phone).name, valid);
+    const struct {
+        std::string bytes, text;
+    } cases[] = {
+        {"a\xFF"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},                    // a byte that never starts a sequence
+        {"\xC3", "\xEF\xBF\xBD"}, // cut short at the end
+        {"\xE2\x82"
+         "x",
+         "\xEF\xBF\xBD"
+         "x"},                                    // cut short by an ASCII byte: one U+FFFD
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"}, // overlong form
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // surrogate
+        {"\xF4\x90\x80\x80"
+         "z",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+         "z"},
+    };
+    for (const auto& c : cases) {
+        const Action action = Action::fromCodeUrl(c.bytes);
+        EXPECT_EQ(action.name, c.text);
+        ASSERT_TRUE(action.content && action.content->dictionary);
+        EXPECT_NO_THROW((void)action.content->dictionary->dump()) << c.text;
+        EXPECT_EQ(Action::fromZbarData(c.bytes, ActionType::Text).name, c.text);
+    }
+}
