@@ -22,6 +22,14 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestrelSDKLightConfigVers
 install(FILES ${PROJECT_BINARY_DIR}/KestrelSDKLightConfig.cmake
   ${PROJECT_BINARY_DIR}/KestrelSDKLightConfigVersion.cmake DESTINATION ${KESTREL_CMAKE_DIR})
 
+# The prefix is found from the file's own place (<prefix>/<libdir>/pkgconfig), so that an install
+# with another --prefix than the configured one, or a moved tree, still gives the right paths.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(KESTREL_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH _kestrel_up "/p/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/p")
+  set(KESTREL_PC_PREFIX "\${pcfiledir}/${_kestrel_up}")
+endif()
 list(JOIN KESTREL_PC_REQUIRES " " KESTREL_PC_REQUIRES_TEXT)
 list(JOIN KESTREL_PC_LIBS " " KESTREL_PC_LIBS_TEXT)
 configure_file(cmake/kestrel.pc.in ${PROJECT_BINARY_DIR}/kestrel.pc @ONLY)
