@@ -77,6 +77,9 @@ std::shared_ptr<const Bitmap> decodePng(std::span<const std::uint8_t> bytes) {
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return nullptr;
+    // Without gAMA or sRGB chunks libpng takes 16-bit samples as linear light and brightens them
+    // on the way to 8 bits; files from cameras and scanners mean sRGB, as 8-bit ones do.
+    image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     const bool gray = (image.format & (PNG_FORMAT_FLAG_COLOR | PNG_FORMAT_FLAG_ALPHA)) == 0;
     image.format = gray ? PNG_FORMAT_GRAY : PNG_FORMAT_RGBA;
     if (!fits(image.width, image.height)) {

@@ -89,10 +89,11 @@ TEST(BitmapDecoding, JpegFromAnIndependentEncoder) {
 
 namespace {
 
-// A PNG written here with zlib alone: colour type 6 (RGBA) or 0 (grey), 8 bits, filter 0.
+// A PNG written here with zlib alone: colour type 6 (RGBA) or 0 (grey), 8 or 16 bits (samples
+// given big-endian), filter 0, no colour-space chunk.
 std::vector<std::uint8_t> writePng(int w, int h, int colourType,
-                                   const std::vector<std::uint8_t>& px) {
-    const int channels = colourType == 6 ? 4 : 1;
+                                   const std::vector<std::uint8_t>& px, int bitDepth = 8) {
+    const int channels = (colourType == 6 ? 4 : 1) * bitDepth / 8;
     std::vector<std::uint8_t> raw;
     for (int y = 0; y < h; ++y) {
         raw.push_back(0);
@@ -120,7 +121,7 @@ std::vector<std::uint8_t> writePng(int w, int h, int colourType,
     };
     auto header = be32(w);
     for (auto b : be32(h)) header.push_back(b);
-    for (std::uint8_t b : {8, colourType, 0, 0, 0}) header.push_back(b);
+    for (int b : {bitDepth, colourType, 0, 0, 0}) header.push_back(static_cast<std::uint8_t>(b));
     chunk("IHDR", header);
     chunk("IDAT", packed);
     chunk("IEND", {});
@@ -152,6 +153,20 @@ TEST(BitmapDecoding, PngFromAnIndependentEncoder) {
     ASSERT_TRUE(b);
     EXPECT_EQ(b->format(), PixelFormat::gray8);
     EXPECT_EQ(pixel(*b, 4, 2).r, 14 * 17);
+
+    // 16-bit samples without a colour-space chunk are sRGB like 8-bit ones, not linear light.
+    const auto wide = [](std::initializer_list<int> samples) {
+        std::vector<std::uint8_t> out;
+        for (int v : samples)
+            append(out, {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v)});
+        return out; // v × 257, big-endian
+    };
+    b = Bitmap::fromEncoded(writePng(1, 1, 6, wide({200, 100, 30, 255}), 16));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(pixel(*b, 0, 0), (Rgba{200, 100, 30, 255}));
+    b = Bitmap::fromEncoded(writePng(1, 1, 0, wide({122}), 16));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(pixel(*b, 0, 0).r, 122);
 }
 
 TEST(BitmapDecoding, ExifOrientationIsApplied) {
