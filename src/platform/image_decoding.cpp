@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace kestrel::platform {
 
@@ -21,6 +22,33 @@ constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t{1} << 30;
 bool fits(std::int64_t width, std::int64_t height) {
     return width > 0 && height > 0 && width <= Bitmap::maxPixelSide &&
            height <= Bitmap::maxPixelSide && width * height <= Bitmap::maxPixelCount;
+}
+
+// Whether the JPEG's frame is Huffman-coded (every SOF but the arithmetic-coded ones), read from
+// its markers; absent when no frame header is found.
+std::optional<bool> huffmanCoded(std::span<const std::uint8_t> bytes) {
+    std::size_t at = 2; // after SOI
+    while (at + 4 <= bytes.size() && bytes[at] == 0xFF) {
+        const std::uint8_t marker = bytes[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return marker < 0xC8;
+        at += 2 + (std::size_t{bytes[at + 2]} << 8 | bytes[at + 3]);
+    }
+    return std::nullopt;
+}
+
+// A file too small to hold the pixels its header claims is refused before anything is allocated:
+// a Huffman-coded JPEG spends at least one bit on every 8 × 8 block of its first component, and
+// deflate packs at most 1032 bytes into one, over rows of at least one bit per pixel and a filter
+// byte. Real photos are far above both bounds; a 300-byte "65 000 × 65 000" file is far below.
+bool couldHold(std::size_t fileBytes, std::int64_t width, std::int64_t height, bool jpeg) {
+    const auto needed =
+        jpeg ? (width + 7) / 8 * ((height + 7) / 8) / 8 : height * (1 + (width + 7) / 8) / 1032;
+    return static_cast<std::int64_t>(fileBytes) >= needed;
 }
 
 struct TjDeleter {
@@ -36,6 +64,8 @@ std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, in
     if (tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
         return nullptr;
     if (width <= 0 || height <= 0) return nullptr;
+    if (huffmanCoded(bytes).value_or(false) && !couldHold(bytes.size(), width, height, true))
+        return nullptr;
 
     // The smallest DCT-domain reduction that still gives the caller the size asked for.
     int scaledW = width, scaledH = height;
@@ -82,7 +112,8 @@ std::shared_ptr<const Bitmap> decodePng(std::span<const std::uint8_t> bytes) {
     image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     const bool gray = (image.format & (PNG_FORMAT_FLAG_COLOR | PNG_FORMAT_FLAG_ALPHA)) == 0;
     image.format = gray ? PNG_FORMAT_GRAY : PNG_FORMAT_RGBA;
-    if (!fits(image.width, image.height)) {
+    if (!fits(image.width, image.height) ||
+        !couldHold(bytes.size(), image.width, image.height, false)) {
         png_image_free(&image);
         return nullptr;
     }

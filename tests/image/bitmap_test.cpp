@@ -8,6 +8,9 @@
 #include <zlib.h>
 
 #include <limits>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using kestrel::platform::Bitmap;
 using kestrel::platform::jpegRepresentation;
@@ -167,6 +170,49 @@ TEST(BitmapDecoding, PngFromAnIndependentEncoder) {
     b = Bitmap::fromEncoded(writePng(1, 1, 0, wide({122}), 16));
     ASSERT_TRUE(b);
     EXPECT_EQ(pixel(*b, 0, 0).r, 122);
+}
+
+// A few hundred bytes whose header claims a huge picture are refused before the pixels are
+// allocated: the child has far less address space than such a picture needs.
+TEST(BitmapDecoding, FilesTooSmallForTheSizeTheyClaimAreRefusedCheaply) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve address space of their own";
+#else
+    auto jpeg = encodeJpeg(markedRgb(16, 16), 16, 16, 3);
+    const auto claim = [](std::vector<std::uint8_t> bytes, std::size_t at, int w, int h) {
+        bytes[at] = static_cast<std::uint8_t>(h >> 8), bytes[at + 1] = static_cast<std::uint8_t>(h);
+        bytes[at + 2] = static_cast<std::uint8_t>(w >> 8),
+                   bytes[at + 3] = static_cast<std::uint8_t>(w);
+        return bytes;
+    };
+    std::size_t sof = 2;
+    while (jpeg[sof + 1] != 0xC0) sof += 2 + (jpeg[sof + 2] << 8 | jpeg[sof + 3]);
+    const auto hugeJpeg = claim(jpeg, sof + 5, 65000, 65000);
+    const auto squareJpeg = claim(jpeg, sof + 5, 8192, 8192);
+    auto png = writePng(2, 2, 0, {1, 2, 3, 4});
+    png[16] = 0, png[17] = 0, png[18] = 0x20, png[19] = 0; // IHDR width 8192
+    png[20] = 0, png[21] = 0, png[22] = 0x20, png[23] = 0; // height 8192
+    const auto crc = crc32(0, png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit limit{256u << 20, 256u << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+        try {
+            const bool refused = !Bitmap::fromEncoded(hugeJpeg, 1000) &&
+                                 !Bitmap::fromEncoded(squareJpeg) && !Bitmap::fromEncoded(png);
+            ::_exit(refused ? 0 : 1);
+        } catch (...) {
+            ::_exit(2); // an allocation the limit refused
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit " << WEXITSTATUS(status);
+    // The honest original still decodes.
+    EXPECT_TRUE(Bitmap::fromEncoded(jpeg));
+#endif
 }
 
 TEST(BitmapDecoding, ExifOrientationIsApplied) {
