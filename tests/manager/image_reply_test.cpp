@@ -120,14 +120,23 @@ TEST(EnrichedImageReply, ScanPreferencesChangeTheStoredSettings) {
         EXPECT_FALSE(manager.useBlackAndWhite());
         EXPECT_EQ(manager.getJpegQuality(), static_cast<double>(0.6f));
 
-        // No range check: the service's value is stored as sent.
-        (void)Image::decode(JsonValue::parse(R"({"ScanPrefs": {"JpegQuality": "5"}})"));
-        EXPECT_EQ(manager.getJpegQuality(), 5.0);
+        // Out of range is as absent: one bad reply must not degrade every later photo.
+        for (const char* quality : {"5", "-5", "0", "nan"}) {
+            const auto bad =
+                Image::decode(JsonValue::parse(std::string(R"({"ScanPrefs": {"JpegQuality": ")") +
+                                               quality + R"(", "LongestSideSizePx": -3}})"));
+            EXPECT_FALSE(bad.scanPrefs->jpegQuality) << quality;
+            EXPECT_FALSE(bad.scanPrefs->longestSideSizePx);
+            EXPECT_EQ(manager.getJpegQuality(), static_cast<double>(0.6f)) << quality;
+        }
+        EXPECT_EQ(Image::decode(JsonValue::parse(R"({"ScanPrefs": {"JpegQuality": "1"}})"))
+                      .scanPrefs->jpegQuality,
+                  1.0f);
         // ScanPrefs that is not an object is ignored and writes nothing.
         EXPECT_FALSE(Image::decode(JsonValue::parse(R"({"ScanPrefs": "x"})")).scanPrefs);
-        EXPECT_EQ(manager.getJpegQuality(), 5.0);
+        EXPECT_EQ(manager.getJpegQuality(), 1.0);
     });
     // The writes reached the store that the next process reads.
-    EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("jpegQuality"), DefaultsValue(5.0));
+    EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("jpegQuality"), DefaultsValue(1.0));
     EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("useBlackAndWhite"), DefaultsValue(false));
 }
