@@ -15,6 +15,10 @@ void HttpSessionDelegate::urlSession(HttpSession&, const AuthenticationChallenge
 std::shared_ptr<HttpSession> HttpSession::create(HttpSessionConfiguration configuration,
                                                  HttpSessionDelegate* delegate,
                                                  std::shared_ptr<DispatchQueue> delegateQueue) {
+    const double whole = configuration.timeoutIntervalForResource.count();
+    if (!(whole >= 0.0) || whole > 3.2e7)
+        throw std::invalid_argument("HttpSessionConfiguration: timeoutIntervalForResource must be "
+                                    "0 or positive and finite");
     const double timeout = configuration.timeoutIntervalForRequest.count();
     if (!(timeout > 0.0) || std::isinf(timeout))
         throw std::invalid_argument(

@@ -89,8 +89,19 @@ public:
     // Counts bytes leaving the socket's send queue as progress: the peer is taking the body in,
     // even when every byte has long been handed to the kernel.
     void sampleSendQueue();
-    // Moves the idle clock on, e.g. after the transfer thread waited for a trust answer.
-    void postponeIdleClock(Clock::duration by) { lastProgress_ += by; }
+    // Moves the idle clock and the whole-exchange deadline on, e.g. after the transfer thread
+    // waited for a trust answer.
+    void postponeIdleClock(Clock::duration by) {
+        lastProgress_ += by;
+        if (deadline_ != Clock::time_point::max()) deadline_ += by;
+    }
+    // The time by which the whole exchange must be over, and how long that was.
+    void setDeadline(Clock::time_point deadline, Clock::duration whole) {
+        deadline_ = deadline;
+        wholeTime_ = whole;
+    }
+    Clock::time_point deadline() const { return deadline_; }
+    Clock::duration wholeTime() const { return wholeTime_; }
     // Makes the closing of this transfer's connection abortive: a cancelled upload must not go on
     // draining from the kernel's send queue after libcurl has let go of it.
     void abortConnectionOnClose();
@@ -127,6 +138,8 @@ private:
 
     bool connected_ = false;
     Clock::time_point lastProgress_ = Clock::now();
+    Clock::time_point deadline_ = Clock::time_point::max();
+    Clock::duration wholeTime_{};
     curl_off_t downloaded_ = 0;
     curl_off_t uploaded_ = 0;
     int sendQueue_ = 0;

@@ -83,6 +83,7 @@ private:
 TransferEngine::TransferEngine(const HttpSessionConfiguration& configuration,
                                HttpSessionDelegate* delegate, std::shared_ptr<DispatchQueue> queue)
     : defaultTimeout_(configuration.timeoutIntervalForRequest),
+      resourceTimeout_(configuration.timeoutIntervalForResource),
       maximumBodySize_(configuration.maximumResponseBodySize), delegate_(delegate),
       queue_(std::move(queue)), trustStore_(configuration.useSystemTrustStore,
                                             configuration.additionalTrustedCertificatesPem) {
@@ -117,7 +118,7 @@ void TransferEngine::submit(std::uint64_t id, std::shared_ptr<const HttpRequest>
         return; // the handler is released here, outside the lock
     }
     pending_.emplace(id, Pending{std::move(handler), std::nullopt});
-    incoming_.push_back(Submission{id, std::move(request)});
+    incoming_.push_back(Submission{id, std::move(request), Clock::now()});
     curl_multi_wakeup(multi_);
 }
 
@@ -215,6 +216,10 @@ void TransferEngine::startTransfer(Submission submission) {
         return;
     }
     auto transfer = std::move(std::get<std::unique_ptr<CurlTransfer>>(made));
+    const Clock::duration whole =
+        resourceTimeout_.count() > 0 ? std::chrono::duration_cast<Clock::duration>(resourceTimeout_)
+                                     : 4 * transfer->timeout();
+    transfer->setDeadline(submission.submitted + whole, whole);
     if (curl_multi_add_handle(multi_, transfer->handle()) != CURLM_OK) {
         complete(submission.id,
                  Outcome::failure(HttpErrorCode::unknown, "the transfer could not be started"));
@@ -246,6 +251,17 @@ void TransferEngine::enforceIdleTimeouts() {
             if (transfer->idleDeadline()) transfer->sampleSendQueue();
     }
     for (auto it = active_.begin(); it != active_.end();) {
+        if (now >= it->second->deadline()) {
+            CurlTransfer& transfer = *it->second;
+            transfer.stop(StopReason::timedOut,
+                          "the exchange took longer than " + describeSeconds(transfer.wholeTime()));
+            curl_multi_remove_handle(multi_, transfer.handle());
+            Outcome outcome = transfer.finish(CURLE_OK);
+            const auto id = it->first;
+            it = active_.erase(it);
+            complete(id, std::move(outcome));
+            continue;
+        }
         auto deadline = it->second->idleDeadline();
         if (deadline && now >= *deadline) {
             it->second->sampleSendQueue();
@@ -272,6 +288,11 @@ int TransferEngine::pollTimeoutMs() const {
     auto wait = std::chrono::milliseconds(active_.empty() ? 60000 : 1000);
     const auto now = Clock::now();
     for (const auto& [id, transfer] : active_) {
+        if (transfer->deadline() != Clock::time_point::max()) {
+            const auto untilWhole =
+                std::chrono::ceil<std::chrono::milliseconds>(transfer->deadline() - now);
+            wait = std::clamp(untilWhole, std::chrono::milliseconds(0), wait);
+        }
         if (const auto deadline = transfer->idleDeadline()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
             wait = std::clamp(left, std::chrono::milliseconds(0),

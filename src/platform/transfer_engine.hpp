@@ -61,6 +61,7 @@ private:
     struct Submission {
         std::uint64_t id;
         std::shared_ptr<const HttpRequest> request;
+        Clock::time_point submitted; // the whole-exchange deadline counts from here
     };
 
     void run();
@@ -72,6 +73,7 @@ private:
     void deliver(std::uint64_t id);
 
     const std::chrono::duration<double> defaultTimeout_;
+    const std::chrono::duration<double> resourceTimeout_;
     const std::size_t maximumBodySize_;
     HttpSessionDelegate* const delegate_;
     const std::shared_ptr<DispatchQueue> queue_;

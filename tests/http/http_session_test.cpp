@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <atomic>
+#include <future>
 #include <map>
 #include <set>
 
@@ -159,6 +159,39 @@ TEST(HttpSessionFailure, ARequestLostOnAReusedConnectionIsNotSentAgain) {
               1);
     // The session goes on working.
     ASSERT_FALSE(fetch(*session, HttpRequest{server.url("/first")}).error);
+}
+
+// Progress resets the idle time-out, never the deadline of the whole exchange, which also counts
+// the time a request waits for a free connection.
+TEST(HttpSessionFailure, TheWholeExchangeHasADeadline) {
+    TestServer trickling([](const ReceivedRequest&) {
+        return Reply{200, {}, std::string(100, 't'), Reply::Kind::trickle}; // 10 s of bytes
+    });
+    auto configuration = testConfiguration(1.0);
+    configuration.timeoutIntervalForResource = std::chrono::duration<double>(1.5);
+    auto session = HttpSession::create(configuration);
+    const auto started = std::chrono::steady_clock::now();
+    expectTransportError(fetch(*session, HttpRequest{trickling.url("/slow")}),
+                         HttpErrorCode::timedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+
+    // One connection, replies that take 0.8 s: the third request waits 1.6 s before it is sent.
+    TestServer slow([](const ReceivedRequest&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        return Reply{204};
+    });
+    configuration.httpMaximumConnectionsPerHost = 1;
+    configuration.timeoutIntervalForRequest = std::chrono::duration<double>(5.0);
+    session = HttpSession::create(configuration);
+    std::vector<std::future<Received>> replies;
+    for (int i = 0; i < 3; ++i)
+        replies.push_back(std::async(std::launch::async, [&, i] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50 * i)); // in this order
+            return fetch(*session, HttpRequest{slow.url("/queued")});
+        }));
+    EXPECT_FALSE(replies[0].get().error);
+    replies[1].get(); // on the edge of the deadline either way
+    expectTransportError(replies[2].get(), HttpErrorCode::timedOut);
 }
 
 TEST(HttpSessionFailure, SlowButMovingUploadIsNotCutOff) {

@@ -258,6 +258,14 @@ void TestServer::serve(int fd) {
         if (reply.kind != Reply::Kind::untilClose)
             out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
         out += "\r\n";
+        if (reply.kind == Reply::Kind::trickle) {
+            if (!write(out)) return false;
+            for (const char c : reply.body) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (!write(std::string(1, c))) return false;
+            }
+            return true;
+        }
         out += reply.kind == Reply::Kind::closeMidBody ? reply.body.substr(0, reply.body.size() / 2)
                                                        : reply.body;
         return write(out) && reply.kind == Reply::Kind::respond;

@@ -46,6 +46,7 @@ struct Reply {
         closeMidBody,    // announce the whole body, send half of it, close
         untilClose,      // no Content-Length: the body ends when the connection closes
         closeUnanswered, // read the request, then close the connection without a word
+        trickle,         // announce the whole body, then send it one byte every 100 ms
     };
     int status = 200;
     std::vector<platform::HttpHeader> headers{};

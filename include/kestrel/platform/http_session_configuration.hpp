@@ -11,6 +11,10 @@ namespace kestrel::platform {
 struct HttpSessionConfiguration {
     // Time-out of requests that set none: how long an exchange may go without progress.
     std::chrono::duration<double> timeoutIntervalForRequest{60.0};
+    // The longest a whole exchange may take, from resume() to the last byte of the reply — time
+    // spent waiting for a free connection included, however steadily bytes trickle in — before
+    // it fails with HttpErrorCode::timedOut. 0: four times the request's time-out.
+    std::chrono::duration<double> timeoutIntervalForResource{0.0};
     // A reply body larger than this fails the task with HttpErrorCode::dataLengthExceedsMaximum, so
     // that a broken or hostile server cannot exhaust memory. Applies to the decoded body.
     std::size_t maximumResponseBodySize = 16 * 1024 * 1024;
