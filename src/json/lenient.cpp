@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 #include <locale.h>
+#include <utility>
+#include <vector>
 
 namespace kestrel::json {
 
@@ -228,6 +230,92 @@ std::optional<double> parseDoubleText(std::string_view text) {
 
 double parseLeadingDouble(const std::string& text) {
     return strtod_l(text.c_str(), nullptr, cLocale());
+}
+
+namespace {
+
+// Builds the document from the parser's events like the library's own DOM builder, except that
+// the elements of a list beyond the bound are not built: a value that would go there, with all
+// it holds, is skipped.
+class BoundedBuilder {
+public:
+    explicit BoundedBuilder(std::size_t maximumElements) : maximum_(maximumElements) {}
+
+    JsonValue result;
+
+    bool null() { return put(nullptr); }
+    bool boolean(bool value) { return put(value); }
+    bool number_integer(JsonValue::number_integer_t value) { return put(value); }
+    bool number_unsigned(JsonValue::number_unsigned_t value) { return put(value); }
+    bool number_float(JsonValue::number_float_t value, const std::string&) { return put(value); }
+    bool string(std::string& value) { return put(std::move(value)); }
+    bool binary(JsonValue::binary_t& value) { return put(JsonValue::binary(std::move(value))); }
+    bool start_object(std::size_t) { return open(JsonValue::object()); }
+    bool start_array(std::size_t) { return open(JsonValue::array()); }
+    bool key(std::string& key) {
+        if (skipping_ == 0) key_ = std::move(key);
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        return false;
+    }
+
+private:
+    // Where the next value goes, or null when it is beyond the bound of its list.
+    JsonValue* slot() {
+        if (open_.empty()) return &result;
+        JsonValue& parent = *open_.back();
+        if (!parent.is_array()) return &parent[key_];
+        if (parent.size() >= maximum_) return nullptr;
+        parent.push_back(nullptr);
+        return &parent.back();
+    }
+    template <typename Value>
+    bool put(Value&& value) {
+        if (skipping_ > 0) return true;
+        if (JsonValue* place = slot()) *place = JsonValue(std::forward<Value>(value));
+        return true;
+    }
+    bool open(JsonValue container) {
+        if (skipping_ > 0) {
+            ++skipping_;
+            return true;
+        }
+        JsonValue* place = slot();
+        if (!place) {
+            skipping_ = 1;
+            return true;
+        }
+        *place = std::move(container);
+        // Stable while open: its parent takes no other element until it is closed.
+        open_.push_back(place);
+        return true;
+    }
+    bool close() {
+        if (skipping_ > 0)
+            --skipping_;
+        else
+            open_.pop_back();
+        return true;
+    }
+
+    std::size_t maximum_;
+    std::vector<JsonValue*> open_;
+    std::string key_;
+    std::size_t skipping_ = 0; // depth inside a value that is being dropped
+};
+
+} // namespace
+
+std::optional<JsonValue> parseReply(std::string_view utf8, std::size_t maximumElements) {
+    if (tooDeep(utf8)) return std::nullopt;
+    const auto rewritten = withOverflowingNumbersAsNull(utf8);
+    if (rewritten) utf8 = *rewritten;
+    BoundedBuilder builder(maximumElements);
+    if (!JsonValue::sax_parse(utf8.begin(), utf8.end(), &builder)) return std::nullopt;
+    return std::move(builder.result);
 }
 
 std::optional<JsonValue> parseDocument(std::string_view utf8) {

@@ -54,6 +54,9 @@ double parseLeadingDouble(const std::string& text);
 // UTF-8, trailing content or nesting deeper than maxNestingDepth. A number beyond the range of a
 // double (1e400) reads as null: a bad member, not a bad document.
 std::optional<JsonValue> parseDocument(std::string_view utf8);
+// Like parseDocument, keeping only the first maximumElements elements of every list: the others
+// are read, checked and dropped without being built.
+std::optional<JsonValue> parseReply(std::string_view utf8, std::size_t maximumElements);
 
 // The "serialized JSON text" of an action's "Style" and "Content" and a page's "TitleStyle": one
 // JSON document whose top level is an object or a list. Any other top level is a parse failure.

@@ -75,7 +75,7 @@ Image Image::decode(const JsonValue& value) {
 }
 
 Image Image::decodeReply(std::string_view body) {
-    const auto document = json::parseDocument(body);
+    const auto document = json::parseReply(body, maxActions);
     if (!document) throw DecodingError("the enriched-image reply is not valid JSON");
     return decode(*document);
 }

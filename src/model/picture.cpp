@@ -27,7 +27,7 @@ std::vector<Picture> Picture::decodeList(const JsonValue& value) {
 }
 
 std::vector<Picture> Picture::decodeReply(std::string_view body) {
-    const auto document = json::parseDocument(body);
+    const auto document = json::parseReply(body, maxPictures);
     if (!document) throw DecodingError("the picture-search reply is not valid JSON");
     return decodeList(*document);
 }

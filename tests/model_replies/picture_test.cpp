@@ -1,3 +1,4 @@
+#include <kestrel/model/image.hpp>
 #include <kestrel/model/picture.hpp>
 
 #include <gtest/gtest.h>
@@ -42,4 +43,30 @@ TEST(PictureReplies, ListIsAllOrNothing) {
     for (const char* body : {R"([{"Name": "a"}, 5])", R"([null])", R"({"Name": "a"})", "", "[",
                              "not json", "\"text\""})
         EXPECT_THROW(Picture::decodeReply(body), DecodingError) << body;
+}
+
+// Replies are decoded in time and memory in proportion to their body: lists are cut at the bound,
+// and what lies beyond is read (so a broken tail still fails) but never built.
+TEST(PictureReplies, ListsBeyondTheBoundAreCutNotBuilt) {
+    std::string body = "[";
+    for (std::size_t i = 0; i < Picture::maxPictures + 500; ++i)
+        body += (i ? "," : "") + std::string(R"({"Id":")") + std::to_string(i) + R"(","L":[1,2]})";
+    const auto pictures = Picture::decodeReply(body + "]");
+    ASSERT_EQ(pictures.size(), Picture::maxPictures);
+    EXPECT_EQ(pictures.front().id, "0");
+    EXPECT_EQ(pictures.back().id, std::to_string(Picture::maxPictures - 1));
+    EXPECT_THROW(Picture::decodeReply(body + ",{]"), DecodingError);
+
+    // 4 MiB of empty objects: a thousand pictures, not millions of objects.
+    std::string empties = "[{}";
+    while (empties.size() < (4u << 20)) empties += ",{}";
+    EXPECT_EQ(Picture::decodeReply(empties + "]").size(), Picture::maxPictures);
+
+    std::string actions = R"({"SessionId":"s","Actions":[)";
+    for (std::size_t i = 0; i < kestrel::Image::maxActions + 10; ++i)
+        actions += (i ? "," : "") + std::string(R"({"Id":"a)") + std::to_string(i) + R"("})";
+    const auto page = kestrel::Image::decodeReply(actions + "]}");
+    ASSERT_TRUE(page.actions);
+    EXPECT_EQ(page.actions->size(), kestrel::Image::maxActions);
+    EXPECT_EQ(page.sessionId, "s");
 }

@@ -51,7 +51,10 @@ struct Image {
     // only when value is not a JSON object. Runs on the calling thread.
     static Image decode(const JsonValue& value);
     // The same from a reply body; bytes that are not one JSON document are a DecodingError too.
+    // Only the first maxActions elements of any list in the body are kept (the rest is read and
+    // dropped), so that decoding costs time and memory in proportion to the body.
     static Image decodeReply(std::string_view body);
+    static constexpr std::size_t maxActions = 1000;
 
     bool operator==(const Image&) const = default;
 };

@@ -27,8 +27,11 @@ struct Picture {
     // Decodes a picture-search reply: a JSON list of pictures, in the service's order. Throws
     // DecodingError when value is not a list or any element is not an object.
     static std::vector<Picture> decodeList(const JsonValue& value);
-    // The same from the reply body's bytes; invalid JSON is a DecodingError too.
+    // The same from the reply body's bytes; invalid JSON is a DecodingError too. Only the first
+    // maxPictures elements of any list in the body are kept (the rest is read and dropped), so
+    // that decoding costs time and memory in proportion to the body, whatever it holds.
     static std::vector<Picture> decodeReply(std::string_view body);
+    static constexpr std::size_t maxPictures = 1000;
 
     bool operator==(const Picture&) const = default;
 };
