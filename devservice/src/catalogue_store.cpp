@@ -1,10 +1,10 @@
 #include "catalogue_store.hpp"
 
+#include "session_ids.hpp"
+
 #include <sqlite3.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <stdexcept>
 
 namespace kestrel::devservice {
@@ -161,8 +161,7 @@ std::vector<PageAction> readActions(sqlite3* db, std::string_view pageId) {
 
 } // namespace
 
-CatalogueStore::CatalogueStore(const std::filesystem::path& file)
-    : random_(std::random_device{}()) {
+CatalogueStore::CatalogueStore(const std::filesystem::path& file) {
     if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
         const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -262,19 +261,11 @@ bool CatalogueStore::isApiKey(std::string_view key) const {
 }
 
 std::string CatalogueStore::openSession(std::string_view pageId, std::string_view apiKey) {
+    const std::string id = unguessableId();
     std::lock_guard lock(mutex_);
-    // 128 random bits written as an upper-case UUID (version 4 form).
-    std::array<std::uint64_t, 2> bits{random_(), random_()};
-    bits[0] = (bits[0] & ~0xF000ull) | 0x4000ull;
-    bits[1] = (bits[1] & ~(0xC000ull << 48)) | (0x8000ull << 48);
-    char text[37];
-    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", unsigned(bits[0] >> 32),
-                  unsigned((bits[0] >> 16) & 0xFFFF), unsigned(bits[0] & 0xFFFF),
-                  unsigned(bits[1] >> 48),
-                  static_cast<unsigned long long>(bits[1] & 0xFFFFFFFFFFFFull));
     Statement insert(db_, "INSERT INTO sessions VALUES (?, ?, ?, ?)");
-    insert.bind(1, std::string_view(text)).bind(2, pageId).bind(3, apiKey).bind(4, now()).step();
-    return text;
+    insert.bind(1, id).bind(2, pageId).bind(3, apiKey).bind(4, now()).step();
+    return id;
 }
 
 ClickOutcome CatalogueStore::recordClick(std::string_view sessionId, std::string_view actionId) {

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,7 +49,8 @@ public:
     void addApiKey(std::string_view key);
     bool isApiKey(std::string_view key) const;
 
-    // Opens a new session on a page and returns its identifier.
+    // Opens a new session on a page for the key and returns its identifier, which cannot be
+    // guessed from other sessions' identifiers.
     std::string openSession(std::string_view pageId, std::string_view apiKey);
     // Counts a click when the session exists and its page offers the action.
     ClickOutcome recordClick(std::string_view sessionId, std::string_view actionId);
@@ -61,7 +61,6 @@ private:
 
     sqlite3* db_ = nullptr;
     mutable std::mutex mutex_;
-    std::mt19937_64 random_;
 };
 
 } // namespace kestrel::devservice
