@@ -268,10 +268,11 @@ std::string CatalogueStore::openSession(std::string_view pageId, std::string_vie
     return id;
 }
 
-ClickOutcome CatalogueStore::recordClick(std::string_view sessionId, std::string_view actionId) {
+ClickOutcome CatalogueStore::recordClick(std::string_view sessionId, std::string_view actionId,
+                                         std::string_view apiKey) {
     std::lock_guard lock(mutex_);
-    Statement session(db_, "SELECT page_id FROM sessions WHERE id = ?");
-    session.bind(1, sessionId);
+    Statement session(db_, "SELECT page_id FROM sessions WHERE id = ? AND api_key = ?");
+    session.bind(1, sessionId).bind(2, apiKey);
     if (!session.step()) return ClickOutcome::unknownSession;
     Statement action(db_, "SELECT 1 FROM actions WHERE page_id = ? AND id = ?");
     action.bind(1, session.text(0)).bind(2, actionId);
@@ -284,20 +285,30 @@ ClickOutcome CatalogueStore::recordClick(std::string_view sessionId, std::string
     return ClickOutcome::counted;
 }
 
-std::vector<PageStats> CatalogueStore::stats() const {
+std::vector<PageStats> CatalogueStore::stats(std::optional<std::string_view> apiKey) const {
     std::lock_guard lock(mutex_);
+    // A NULL key parameter counts every key's sessions.
+    const auto bindKey = [&](Statement& statement, int index) {
+        if (apiKey)
+            statement.bind(index, *apiKey);
+        else
+            statement.bindNull(index);
+    };
     std::vector<PageStats> result;
     Statement pages(db_, "SELECT p.id, coalesce(p.title, ''), "
-                         "(SELECT count(*) FROM sessions s WHERE s.page_id = p.id) "
+                         "(SELECT count(*) FROM sessions s WHERE s.page_id = p.id "
+                         "AND (?1 IS NULL OR s.api_key = ?1)) "
                          "FROM pages p ORDER BY p.id");
+    bindKey(pages, 1);
     while (pages.step()) result.push_back({pages.text(0), pages.text(1), pages.integer(2), {}});
     for (PageStats& page : result) {
         Statement actions(db_,
                           "SELECT a.id, a.name, (SELECT count(*) FROM clicks c JOIN sessions s "
                           "ON c.session_id = s.id WHERE s.page_id = a.page_id AND "
-                          "c.action_id = a.id) FROM actions a WHERE a.page_id = ? "
-                          "ORDER BY a.position");
+                          "c.action_id = a.id AND (?2 IS NULL OR s.api_key = ?2)) "
+                          "FROM actions a WHERE a.page_id = ?1 ORDER BY a.position");
         actions.bind(1, page.pageId);
+        bindKey(actions, 2);
         while (actions.step())
             page.actions.push_back({actions.text(0), actions.text(1), actions.integer(2)});
     }

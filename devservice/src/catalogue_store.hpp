@@ -52,9 +52,12 @@ public:
     // Opens a new session on a page for the key and returns its identifier, which cannot be
     // guessed from other sessions' identifiers.
     std::string openSession(std::string_view pageId, std::string_view apiKey);
-    // Counts a click when the session exists and its page offers the action.
-    ClickOutcome recordClick(std::string_view sessionId, std::string_view actionId);
-    std::vector<PageStats> stats() const;
+    // Counts a click when the session exists, was opened with apiKey, and its page offers the
+    // action. Another key's session is unknown to this key.
+    ClickOutcome recordClick(std::string_view sessionId, std::string_view actionId,
+                             std::string_view apiKey);
+    // Sessions and clicks per page and action: those of apiKey, or of every key without one.
+    std::vector<PageStats> stats(std::optional<std::string_view> apiKey = std::nullopt) const;
 
 private:
     void execute(const char* sql) const;

@@ -119,7 +119,7 @@ void RecognitionService::addRoutes() {
         const std::string session = request.get_header_value("SessionId");
         if (action.empty()) return refuse(response, 400, "the actionId parameter is missing");
         if (session.empty()) return refuse(response, 400, "the SessionId header is missing");
-        switch (store_.recordClick(session, action)) {
+        switch (store_.recordClick(session, action, request.get_header_value("ApiKey"))) {
         case ClickOutcome::counted:
             response.status = 204;
             return;
@@ -130,8 +130,9 @@ void RecognitionService::addRoutes() {
         }
     });
 
-    server_->Get("/v1/stats", [this](const Request&, Response& response) {
-        response.set_content(statsReply(store_.stats()), "application/json");
+    server_->Get("/v1/stats", [this](const Request& request, Response& response) {
+        const std::string key = request.get_header_value("ApiKey");
+        response.set_content(statsReply(store_.stats(key)), "application/json");
     });
 }
 

@@ -6,8 +6,10 @@
 //   PUT  /v1/clicks?actionId=  headers SessionId, ApiKey -> 204, 404 unknown session or action
 //   GET  /v1/stats             sessions and clicks per page and action
 //
-// Every request needs a known "ApiKey" header (401 otherwise). Refusals carry a one-line reason
-// as text/plain.
+// Every request needs a known "ApiKey" header (401 otherwise). A key sees only its own sessions:
+// clicks on another key's session are refused as on an unknown one, and the statistics count
+// the key's own sessions and clicks (the command line shows every key's). Refusals carry a
+// one-line reason as text/plain.
 #pragma once
 
 #include "catalogue.hpp"

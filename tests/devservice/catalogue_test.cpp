@@ -70,7 +70,7 @@ TEST(Import, ImportingAPageAgainReplacesItsActionsAndKeepsItsSessions) {
     const std::string id = store.pages().at(0).id;
     const std::string kept = store.pages().at(0).actions.at(1).id;
     const std::string session = store.openSession(id, "k");
-    ASSERT_EQ(store.recordClick(session, kept), devservice::ClickOutcome::counted);
+    ASSERT_EQ(store.recordClick(session, kept, "k"), devservice::ClickOutcome::counted);
 
     writePage(folder.path(), [](nlohmann::json& p) {
         p["actions"].erase(0);
@@ -85,7 +85,7 @@ TEST(Import, ImportingAPageAgainReplacesItsActionsAndKeepsItsSessions) {
     const auto stats = store.stats();
     EXPECT_EQ(stats.at(0).sessions, 1);
     EXPECT_EQ(stats.at(0).actions.at(0).clicks, 1);
-    EXPECT_EQ(store.recordClick(session, kept), devservice::ClickOutcome::counted);
+    EXPECT_EQ(store.recordClick(session, kept, "k"), devservice::ClickOutcome::counted);
 }
 
 // Runs the program with arguments; its standard output comes through the returned descriptor.
