@@ -65,7 +65,7 @@ bool useService(const std::string& base) {
         std::filesystem::temp_directory_path() / ("kestrel-scan-" + std::to_string(::getpid()));
     const auto bundle = folder / "Service.bundle";
     std::filesystem::create_directories(bundle);
-    std::ofstream(bundle / "Info.json") << info.dump();
+    std::ofstream(bundle / "Info.json") << scan::jsonText(info);
     // The error texts, in every language the library has them.
     for (const auto& language : builtIn->localizations()) {
         std::filesystem::create_directories(bundle / (language + ".lproj"));
@@ -172,7 +172,7 @@ int recognize(const std::string& path, bool click, bool json) {
                               "\" reported and counted.\n"
                         : "The click was not counted.\n";
     }
-    show(json ? result.dump(2) + "\n" : text);
+    show(json ? scan::jsonText(result, 2) + "\n" : text);
     return counted ? 0 : 1;
 }
 
@@ -183,7 +183,8 @@ int search(const std::string& path, bool json) {
         return Server::shared().pictureSearch(photo, Server::PicturesResultCompletion(done));
     });
     if (!pictures) return failed(pictures.failure());
-    show(json ? scan::toJson(pictures.value()).dump(2) + "\n" : scan::describe(pictures.value()));
+    show(json ? scan::jsonText(scan::toJson(pictures.value()), 2) + "\n"
+              : scan::describe(pictures.value()));
     return 0;
 }
 
@@ -197,7 +198,7 @@ int code(const std::string& text, const std::optional<std::string>& kind, bool j
         }
         action = Action::fromZbarData(text, *type);
     }
-    show(json ? scan::toJson(action).dump(2) + "\n"
+    show(json ? scan::jsonText(scan::toJson(action), 2) + "\n"
               : "Action from the scanned code:\n" + scan::describe(action));
     return 0;
 }
@@ -215,7 +216,7 @@ int device(bool json) {
                                    {"DeviceScreenHeight", m.screenHeight()},
                                    {"DeviceScreenDiagonal", m.screenDiagonal()}};
     if (json) {
-        show(descriptors.dump(2) + "\n");
+        show(scan::jsonText(descriptors, 2) + "\n");
     } else {
         for (const auto& [name, value] : descriptors.items())
             show(name + ": " + value.get<std::string>() + "\n");
@@ -229,7 +230,8 @@ int watch(bool json) {
     auto reachability = Reachability::create();
     const auto report = [json](Reachability& r) {
         const std::string status = r.currentReachabilityString();
-        show(json ? JsonValue{{"status", status}}.dump() + "\n" : "network: " + status + "\n");
+        show(json ? scan::jsonText(JsonValue{{"status", status}}) + "\n"
+                  : "network: " + status + "\n");
     };
     reachability->setWhenReachable(report);
     reachability->setWhenUnreachable(report);
