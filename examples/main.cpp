@@ -61,10 +61,20 @@ bool useService(const std::string& base) {
     info["SDK_ENRICHED_IMAGE_URL"] = base + "/v1/enriched-images";
     info["SDK_PICTURES_SEARCH_URL"] = base + "/v1/pictures/search";
     info["SDK_CLICKS_URL"] = base + "/v1/clicks";
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("kestrel-scan-" + std::to_string(::getpid()));
+    // A folder of this program's own, made by mkdtemp (mode 0700, a fresh name that no one can
+    // have planted a link at), removed when this function returns.
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-scan-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return false;
+    const std::filesystem::path folder = pattern;
+    const struct RemoveFolder {
+        const std::filesystem::path& folder;
+        ~RemoveFolder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+    } removeFolder{folder}; // a loaded bundle is kept in memory
     const auto bundle = folder / "Service.bundle";
-    std::filesystem::create_directories(bundle);
+    std::filesystem::create_directory(bundle);
     std::ofstream(bundle / "Info.json") << scan::jsonText(info);
     // The error texts, in every language the library has them.
     for (const auto& language : builtIn->localizations()) {
@@ -79,9 +89,7 @@ bool useService(const std::string& base) {
                     << JsonValue(builtIn->localizedString(key, {language})).dump() << ";\n";
         }
     }
-    const bool loaded = platform::Bundle::addSearchFolder(folder) == 1;
-    std::filesystem::remove_all(folder); // loaded bundles are kept in memory
-    return loaded;
+    return platform::Bundle::addSearchFolder(folder) == 1;
 }
 
 int usage() {

@@ -2,8 +2,9 @@
 # kestrel-scan against kestrel-devservice with the sample catalogue, on a free port of 127.0.0.1:
 # a photo taken at an angle is recognised as its page, a click on its first action is counted,
 # picture search ranks that page first, a photo of no catalogue page is not recognised, a
-# scanned code becomes an action without the network (also one whose text is not UTF-8), and
-# each failure is named with its exit status: no API key (5), the service stopped (4).
+# scanned code becomes an action without the network (also one whose text is not UTF-8), --service
+# writes nothing through a link planted where it keeps its bundle copy and leaves no folder
+# behind, and each failure is named with its exit status: no API key (5), the service stopped (4).
 #
 #   scan_end_to_end.sh KESTREL_DEVSERVICE KESTREL_SCAN SOURCE_DIR
 set -euo pipefail
@@ -44,6 +45,13 @@ XDG_CONFIG_HOME="$WORK/no-key" expect_failure 5 "API key is missing" \
 scan code "tel:+441234" --type PHONE --json >"$WORK/code.json"
 scan code $'caf\xe9 \xff' --json >"$WORK/latin1.json" || fail "code with text that is not UTF-8"
 scan code $'caf\xe9' >/dev/null || fail "code with text that is not UTF-8, readable form"
+# Another user plants a link at the name a predictable temporary folder would have: the process
+# id, which exec keeps.
+mkdir -p "$WORK/tmp" "$WORK/victim"
+TMPDIR="$WORK/tmp" bash -c 'ln -s "$1" "$TMPDIR/kestrel-scan-$$"
+    exec "$2" --service "$3" code hello >/dev/null' _ "$WORK/victim" "$SCAN" "$URL" || fail "code with --service"
+[ -z "$(ls -A "$WORK/victim")" ] || fail "--service wrote through a planted link: $(ls -R "$WORK/victim")"
+[ "$(find "$WORK/tmp" -mindepth 1 -not -type l | wc -l)" = 0 ] || fail "--service left $(ls "$WORK/tmp")"
 stats="$("$SERVICE" stats --db "$WORK/db.sqlite")"
 kill "$PID" && wait "$PID" 2>/dev/null || true
 PID=""
