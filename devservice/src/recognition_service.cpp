@@ -48,6 +48,7 @@ std::string defaultReason(int status) {
 RecognitionService::RecognitionService(CatalogueStore& store, const Catalogue& catalogue,
                                        ServiceOptions options)
     : store_(store), catalogue_(catalogue), options_(options),
+      decodeBudget_(options.decodeBytes, options.decodes),
       server_(std::make_unique<httplib::Server>()) {
     // Room for the photo and the form around it; larger bodies are refused unread.
     server_->set_payload_max_length(options_.upload.maxBytes + (64u << 10));
@@ -90,7 +91,7 @@ RecognitionService::~RecognitionService() { stop(); }
 
 void RecognitionService::addRoutes() {
     server_->Post("/v1/enriched-images", [this](const Request& request, Response& response) {
-        auto photo = readPhoto(formType(request), request.body, options_.upload);
+        auto photo = readPhoto(formType(request), request.body, options_.upload, decodeBudget_);
         if (auto* refusal = std::get_if<Refusal>(&photo))
             return refuse(response, refusal->status, refusal->reason);
         const auto matches = catalogue_.find(std::get<cv::Mat>(photo), 1);
@@ -102,7 +103,7 @@ void RecognitionService::addRoutes() {
     });
 
     server_->Post("/v1/pictures/search", [this](const Request& request, Response& response) {
-        auto photo = readPhoto(formType(request), request.body, options_.upload);
+        auto photo = readPhoto(formType(request), request.body, options_.upload, decodeBudget_);
         if (auto* refusal = std::get_if<Refusal>(&photo))
             return refuse(response, refusal->status, refusal->reason);
         std::vector<PictureCandidate> candidates;

@@ -28,6 +28,9 @@ namespace kestrel::devservice {
 
 struct ServiceOptions {
     UploadLimits upload{};
+    // Memory and number of photo decodes at once, over all requests.
+    std::size_t decodeBytes = 256u << 20;
+    std::size_t decodes = 4;
     std::size_t maxPictures = 5; // candidates of a picture search
 };
 
@@ -53,6 +56,7 @@ private:
     CatalogueStore& store_;
     const Catalogue& catalogue_;
     ServiceOptions options_;
+    DecodeBudget decodeBudget_;
     std::unique_ptr<httplib::Server> server_;
     std::atomic<bool> stopping_{false};
 };
