@@ -1,6 +1,8 @@
 // The service's SQLite file: the page catalogue with its actions, the API keys, one session per
-// recognition, and the clicks reported on a session's actions. One connection, used under a lock,
-// so one store may serve every HTTP worker thread.
+// recognition, the clicks reported on a session's actions, and their counts per key, page and
+// action. One connection writes and reads under a lock, so one store may serve every HTTP worker
+// thread; the statistics are read from the counts on a second, read-only connection, so that
+// they never hold up a recognition or a click.
 #pragma once
 
 #include "page.hpp"
@@ -64,6 +66,8 @@ private:
 
     sqlite3* db_ = nullptr;
     mutable std::mutex mutex_;
+    sqlite3* reader_ = nullptr; // for the statistics, which need not wait for db_
+    mutable std::mutex readMutex_;
 };
 
 } // namespace kestrel::devservice
