@@ -49,7 +49,7 @@ RecognitionService::RecognitionService(CatalogueStore& store, const Catalogue& c
                                        ServiceOptions options)
     : store_(store), catalogue_(catalogue), options_(options),
       decodeBudget_(options.decodeBytes, options.decodes),
-      server_(std::make_unique<httplib::Server>()) {
+      server_(std::make_unique<GuardedServer>(options.connections)) {
     // Room for the photo and the form around it; larger bodies are refused unread.
     server_->set_payload_max_length(options_.upload.maxBytes + (64u << 10));
     server_->set_read_timeout(15, 0);

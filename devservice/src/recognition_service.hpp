@@ -14,15 +14,12 @@
 
 #include "catalogue.hpp"
 #include "catalogue_store.hpp"
+#include "guarded_server.hpp"
 #include "photo_upload.hpp"
 
 #include <atomic>
 #include <memory>
 #include <string>
-
-namespace httplib {
-class Server;
-}
 
 namespace kestrel::devservice {
 
@@ -32,6 +29,7 @@ struct ServiceOptions {
     std::size_t decodeBytes = 256u << 20;
     std::size_t decodes = 4;
     std::size_t maxPictures = 5; // candidates of a picture search
+    ConnectionLimits connections{};
 };
 
 class RecognitionService {
