@@ -73,8 +73,10 @@ TEST(Decoding, HugeDeclaredPhotosAreDecodedSmallAndTogetherWithinBoundedMemory) 
         });
     for (std::thread& sender : senders) sender.join();
     for (const int status : statuses) EXPECT_TRUE(status == 404 || status == 400) << status;
+#if !defined(__SANITIZE_ADDRESS__) // freed memory is held in quarantine, the peak tells nothing
     EXPECT_LT(peakMemory() - before, std::size_t(400) << 20)
         << "peak before: " << (before >> 20) << " MB";
+#endif
 }
 
 } // namespace
