@@ -17,7 +17,7 @@ namespace kestrel::devservice {
 struct ConnectionLimits {
     std::chrono::milliseconds headerTime{10'000}; // from the first byte of a request
     std::size_t minBodyRate = 16u << 10;          // bytes a second, after headerTime
-    std::size_t perAddress = 8;                   // connections open at once from one address
+    std::size_t perAddress = 16;                  // connections open at once from one address
     std::size_t workers = 64;                     // connections served at once
 };
 

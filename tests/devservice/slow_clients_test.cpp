@@ -92,7 +92,7 @@ TEST(SlowClients, AreCutOffWhileEveryoneElseIsServed) {
     }
     // The address's connections over its share were closed at once, the rest once their
     // request took too long.
-    EXPECT_GE(waitForClosed(slowHeaders, 56, std::chrono::seconds(30)), 56u);
+    EXPECT_GE(waitForClosed(slowHeaders, 48, std::chrono::seconds(30)), 48u);
     EXPECT_EQ(waitForClosed(slowHeaders, 64, std::chrono::seconds(90)), 64u);
     EXPECT_EQ(waitForClosed(slowBody, 1, std::chrono::seconds(90)), 1u);
 }
