@@ -64,11 +64,21 @@ bool useService(const std::string& base) {
     info["SDK_ENRICHED_IMAGE_URL"] = base + "/v1/enriched-images";
     info["SDK_PICTURES_SEARCH_URL"] = base + "/v1/pictures/search";
     info["SDK_CLICKS_URL"] = base + "/v1/clicks";
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("kestrel-scan-" + std::to_string(::getpid()));
+    // A folder of this program's own, made by mkdtemp (mode 0700, a fresh name that no one can
+    // have planted a link at), removed when this function returns.
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-scan-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return false;
+    const std::filesystem::path folder = pattern;
+    const struct RemoveFolder {
+        const std::filesystem::path& folder;
+        ~RemoveFolder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+    } removeFolder{folder}; // a loaded bundle is kept in memory
     const auto bundle = folder / "Service.bundle";
-    std::filesystem::create_directories(bundle);
-    std::ofstream(bundle / "Info.json") << info.dump();
+    std::filesystem::create_directory(bundle);
+    std::ofstream(bundle / "Info.json") << scan::jsonText(info);
     // The error texts, in every language the library has them.
     for (const auto& language : builtIn->localizations()) {
         std::filesystem::create_directories(bundle / (language + ".lproj"));
@@ -82,9 +92,7 @@ bool useService(const std::string& base) {
                     << JsonValue(builtIn->localizedString(key, {language})).dump() << ";\n";
         }
     }
-    const bool loaded = platform::Bundle::addSearchFolder(folder) == 1;
-    std::filesystem::remove_all(folder); // loaded bundles are kept in memory
-    return loaded;
+    return platform::Bundle::addSearchFolder(folder) == 1;
 }
 
 int usage() {
@@ -178,7 +186,7 @@ int recognize(const std::string& path, bool click, bool json) {
                               "\" reported and counted.\n"
                         : "The click was not counted.\n";
     }
-    show(json ? result.dump(2) + "\n" : text);
+    show(json ? scan::jsonText(result, 2) + "\n" : text);
     return counted ? 0 : 1;
 }
 
@@ -189,7 +197,8 @@ int search(const std::string& path, bool json) {
         return Server::shared().pictureSearch(photo, Server::PicturesResultCompletion(done));
     });
     if (!pictures) return failed(pictures.failure());
-    show(json ? scan::toJson(pictures.value()).dump(2) + "\n" : scan::describe(pictures.value()));
+    show(json ? scan::jsonText(scan::toJson(pictures.value()), 2) + "\n"
+              : scan::describe(pictures.value()));
     return 0;
 }
 
@@ -203,7 +212,7 @@ int code(const std::string& text, const std::optional<std::string>& kind, bool j
         }
         action = Action::fromZbarData(text, *type);
     }
-    show(json ? scan::toJson(action).dump(2) + "\n"
+    show(json ? scan::jsonText(scan::toJson(action), 2) + "\n"
               : "Action from the scanned code:\n" + scan::describe(action));
     return 0;
 }
@@ -221,7 +230,7 @@ int device(bool json) {
                                    {"DeviceScreenHeight", m.screenHeight()},
                                    {"DeviceScreenDiagonal", m.screenDiagonal()}};
     if (json) {
-        show(descriptors.dump(2) + "\n");
+        show(scan::jsonText(descriptors, 2) + "\n");
     } else {
         for (const auto& [name, value] : descriptors.items())
             show(name + ": " + value.get<std::string>() + "\n");
@@ -268,7 +277,8 @@ int watch(bool json) {
     auto reachability = Reachability::create();
     const auto report = [json](Reachability& r) {
         const std::string status = r.currentReachabilityString();
-        show(json ? JsonValue{{"status", status}}.dump() + "\n" : "network: " + status + "\n");
+        show(json ? scan::jsonText(JsonValue{{"status", status}}) + "\n"
+                  : "network: " + status + "\n");
     };
     reachability->setWhenReachable(report);
     reachability->setWhenUnreachable(report);

@@ -56,10 +56,14 @@ JsonValue styleJson(const std::optional<kestrel::Style>& style) {
 }
 
 std::string text(const JsonValue& value) {
-    return value.is_null() ? "-" : value.is_string() ? value.get<std::string>() : value.dump();
+    return value.is_null() ? "-" : value.is_string() ? value.get<std::string>() : jsonText(value);
 }
 
 } // namespace
+
+std::string jsonText(const JsonValue& value, int indent) {
+    return value.dump(indent, ' ', false, JsonValue::error_handler_t::replace);
+}
 
 JsonValue toJson(const kestrel::Action& action) {
     return {{"id", orNull(action.id)},

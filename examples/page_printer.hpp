@@ -12,6 +12,10 @@
 
 namespace scan {
 
+// The JSON text of value (indented when indent >= 0). Text that is not UTF-8 (a scanned code
+// may hold any bytes) is written with U+FFFD in place of each invalid byte sequence.
+std::string jsonText(const kestrel::JsonValue& value, int indent = -1);
+
 kestrel::JsonValue toJson(const kestrel::Action& action);
 kestrel::JsonValue toJson(const kestrel::Image& page);
 kestrel::JsonValue toJson(const std::vector<kestrel::Picture>& pictures);

@@ -1,10 +1,10 @@
 #include "catalogue_store.hpp"
 
+#include "session_ids.hpp"
+
 #include <sqlite3.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <stdexcept>
 
 namespace kestrel::devservice {
@@ -32,7 +32,64 @@ CREATE TABLE IF NOT EXISTS sessions (
 CREATE TABLE IF NOT EXISTS clicks (
     session_id TEXT NOT NULL REFERENCES sessions(id) ON DELETE CASCADE,
     action_id TEXT NOT NULL, clicked_at INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS clicks_by_session ON clicks(session_id);
+-- What the statistics count, kept up to date with every session and click, so that reading
+-- them does not go through every session.
+CREATE TABLE IF NOT EXISTS session_counts (
+    api_key TEXT NOT NULL, page_id TEXT NOT NULL, sessions INTEGER NOT NULL,
+    PRIMARY KEY (api_key, page_id));
+CREATE TABLE IF NOT EXISTS click_counts (
+    api_key TEXT NOT NULL, page_id TEXT NOT NULL, action_id TEXT NOT NULL, clicks INTEGER NOT NULL,
+    PRIMARY KEY (api_key, page_id, action_id));
 )sql";
+
+// Fills the counts from the sessions and clicks of a file written before they were kept.
+constexpr int kCountsVersion = 1;
+constexpr const char* kCountExisting = R"sql(
+DELETE FROM session_counts;
+DELETE FROM click_counts;
+INSERT INTO session_counts
+    SELECT coalesce(api_key, ''), page_id, count(*) FROM sessions GROUP BY 1, 2;
+INSERT INTO click_counts
+    SELECT coalesce(s.api_key, ''), s.page_id, c.action_id, count(*)
+    FROM clicks c JOIN sessions s ON s.id = c.session_id GROUP BY 1, 2, 3;
+PRAGMA user_version = 1;
+)sql";
+
+void runSql(sqlite3* db, const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string reason = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw std::runtime_error("SQLite: " + reason);
+    }
+}
+
+// Runs work inside one transaction (BEGIN IMMEDIATE for writes, BEGIN for a consistent read),
+// rolled back when it throws.
+template <typename Work>
+auto inTransaction(sqlite3* db, const char* begin, Work work) {
+    runSql(db, begin);
+    try {
+        auto result = work();
+        runSql(db, "COMMIT");
+        return result;
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+sqlite3* open(const std::filesystem::path& file, int flags) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        const std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        throw std::runtime_error("cannot open " + file.string() + ": " + reason);
+    }
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
 
 std::int64_t now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -162,32 +219,27 @@ std::vector<PageAction> readActions(sqlite3* db, std::string_view pageId) {
 } // namespace
 
 CatalogueStore::CatalogueStore(const std::filesystem::path& file)
-    : random_(std::random_device{}()) {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-        const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        throw std::runtime_error("cannot open " + file.string() + ": " + reason);
-    }
-    sqlite3_busy_timeout(db_, 5000);
+    : db_(open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
     try {
-        execute(kSchema);
+        runSql(db_, kSchema);
+        inTransaction(db_, "BEGIN IMMEDIATE", [&] {
+            Statement version(db_, "PRAGMA user_version");
+            if (version.step() && version.integer(0) < kCountsVersion) runSql(db_, kCountExisting);
+            return 0;
+        });
+        reader_ = open(file, SQLITE_OPEN_READONLY);
     } catch (...) {
         sqlite3_close(db_);
         throw;
     }
 }
 
-CatalogueStore::~CatalogueStore() { sqlite3_close(db_); }
-
-void CatalogueStore::execute(const char* sql) const {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string reason = error ? error : "unknown error";
-        sqlite3_free(error);
-        throw std::runtime_error("SQLite: " + reason);
-    }
+CatalogueStore::~CatalogueStore() {
+    sqlite3_close(reader_);
+    sqlite3_close(db_);
 }
+
+void CatalogueStore::execute(const char* sql) const { runSql(db_, sql); }
 
 void CatalogueStore::putPage(const Page& page) {
     std::lock_guard lock(mutex_);
@@ -262,55 +314,78 @@ bool CatalogueStore::isApiKey(std::string_view key) const {
 }
 
 std::string CatalogueStore::openSession(std::string_view pageId, std::string_view apiKey) {
+    const std::string id = unguessableId();
     std::lock_guard lock(mutex_);
-    // 128 random bits written as an upper-case UUID (version 4 form).
-    std::array<std::uint64_t, 2> bits{random_(), random_()};
-    bits[0] = (bits[0] & ~0xF000ull) | 0x4000ull;
-    bits[1] = (bits[1] & ~(0xC000ull << 48)) | (0x8000ull << 48);
-    char text[37];
-    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", unsigned(bits[0] >> 32),
-                  unsigned((bits[0] >> 16) & 0xFFFF), unsigned(bits[0] & 0xFFFF),
-                  unsigned(bits[1] >> 48),
-                  static_cast<unsigned long long>(bits[1] & 0xFFFFFFFFFFFFull));
-    Statement insert(db_, "INSERT INTO sessions VALUES (?, ?, ?, ?)");
-    insert.bind(1, std::string_view(text)).bind(2, pageId).bind(3, apiKey).bind(4, now()).step();
-    return text;
+    return inTransaction(db_, "BEGIN IMMEDIATE", [&] {
+        Statement insert(db_, "INSERT INTO sessions VALUES (?, ?, ?, ?)");
+        insert.bind(1, id).bind(2, pageId).bind(3, apiKey).bind(4, now()).step();
+        Statement(db_, "INSERT INTO session_counts VALUES (?, ?, 1) ON CONFLICT(api_key, page_id) "
+                       "DO UPDATE SET sessions = sessions + 1")
+            .bind(1, apiKey)
+            .bind(2, pageId)
+            .step();
+        return id;
+    });
 }
 
-ClickOutcome CatalogueStore::recordClick(std::string_view sessionId, std::string_view actionId) {
+ClickOutcome CatalogueStore::recordClick(std::string_view sessionId, std::string_view actionId,
+                                         std::string_view apiKey) {
     std::lock_guard lock(mutex_);
-    Statement session(db_, "SELECT page_id FROM sessions WHERE id = ?");
-    session.bind(1, sessionId);
-    if (!session.step()) return ClickOutcome::unknownSession;
-    Statement action(db_, "SELECT 1 FROM actions WHERE page_id = ? AND id = ?");
-    action.bind(1, session.text(0)).bind(2, actionId);
-    if (!action.step()) return ClickOutcome::unknownAction;
-    Statement(db_, "INSERT INTO clicks VALUES (?, ?, ?)")
-        .bind(1, sessionId)
-        .bind(2, actionId)
-        .bind(3, now())
-        .step();
-    return ClickOutcome::counted;
+    return inTransaction(db_, "BEGIN IMMEDIATE", [&] {
+        Statement session(db_, "SELECT page_id FROM sessions WHERE id = ? AND api_key = ?");
+        session.bind(1, sessionId).bind(2, apiKey);
+        if (!session.step()) return ClickOutcome::unknownSession;
+        const std::string pageId = session.text(0);
+        Statement action(db_, "SELECT 1 FROM actions WHERE page_id = ? AND id = ?");
+        action.bind(1, pageId).bind(2, actionId);
+        if (!action.step()) return ClickOutcome::unknownAction;
+        Statement(db_, "INSERT INTO clicks VALUES (?, ?, ?)")
+            .bind(1, sessionId)
+            .bind(2, actionId)
+            .bind(3, now())
+            .step();
+        Statement(db_, "INSERT INTO click_counts VALUES (?, ?, ?, 1) "
+                       "ON CONFLICT(api_key, page_id, action_id) "
+                       "DO UPDATE SET clicks = clicks + 1")
+            .bind(1, apiKey)
+            .bind(2, pageId)
+            .bind(3, actionId)
+            .step();
+        return ClickOutcome::counted;
+    });
 }
 
-std::vector<PageStats> CatalogueStore::stats() const {
-    std::lock_guard lock(mutex_);
-    std::vector<PageStats> result;
-    Statement pages(db_, "SELECT p.id, coalesce(p.title, ''), "
-                         "(SELECT count(*) FROM sessions s WHERE s.page_id = p.id) "
-                         "FROM pages p ORDER BY p.id");
-    while (pages.step()) result.push_back({pages.text(0), pages.text(1), pages.integer(2), {}});
-    for (PageStats& page : result) {
-        Statement actions(db_,
-                          "SELECT a.id, a.name, (SELECT count(*) FROM clicks c JOIN sessions s "
-                          "ON c.session_id = s.id WHERE s.page_id = a.page_id AND "
-                          "c.action_id = a.id) FROM actions a WHERE a.page_id = ? "
-                          "ORDER BY a.position");
-        actions.bind(1, page.pageId);
-        while (actions.step())
-            page.actions.push_back({actions.text(0), actions.text(1), actions.integer(2)});
-    }
-    return result;
+std::vector<PageStats> CatalogueStore::stats(std::optional<std::string_view> apiKey) const {
+    // Read from the counts on a connection of its own: sessions and clicks go on being recorded
+    // meanwhile.
+    std::lock_guard lock(readMutex_);
+    // A NULL key parameter counts every key's sessions.
+    const auto bindKey = [&](Statement& statement, int index) {
+        if (apiKey)
+            statement.bind(index, *apiKey);
+        else
+            statement.bindNull(index);
+    };
+    return inTransaction(reader_, "BEGIN", [&] {
+        std::vector<PageStats> result;
+        Statement pages(reader_, "SELECT p.id, coalesce(p.title, ''), "
+                                 "(SELECT coalesce(sum(c.sessions), 0) FROM session_counts c "
+                                 "WHERE c.page_id = p.id AND (?1 IS NULL OR c.api_key = ?1)) "
+                                 "FROM pages p ORDER BY p.id");
+        bindKey(pages, 1);
+        while (pages.step()) result.push_back({pages.text(0), pages.text(1), pages.integer(2), {}});
+        for (PageStats& page : result) {
+            Statement actions(reader_, "SELECT a.id, a.name, (SELECT coalesce(sum(c.clicks), 0) "
+                                       "FROM click_counts c WHERE c.page_id = a.page_id AND "
+                                       "c.action_id = a.id AND (?2 IS NULL OR c.api_key = ?2)) "
+                                       "FROM actions a WHERE a.page_id = ?1 ORDER BY a.position");
+            actions.bind(1, page.pageId);
+            bindKey(actions, 2);
+            while (actions.step())
+                page.actions.push_back({actions.text(0), actions.text(1), actions.integer(2)});
+        }
+        return result;
+    });
 }
 
 } // namespace kestrel::devservice

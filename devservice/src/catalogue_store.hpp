@@ -1,6 +1,8 @@
 // The service's SQLite file: the page catalogue with its actions, the API keys, one session per
-// recognition, and the clicks reported on a session's actions. One connection, used under a lock,
-// so one store may serve every HTTP worker thread.
+// recognition, the clicks reported on a session's actions, and their counts per key, page and
+// action. One connection writes and reads under a lock, so one store may serve every HTTP worker
+// thread; the statistics are read from the counts on a second, read-only connection, so that
+// they never hold up a recognition or a click.
 #pragma once
 
 #include "page.hpp"
@@ -9,7 +11,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,18 +51,23 @@ public:
     void addApiKey(std::string_view key);
     bool isApiKey(std::string_view key) const;
 
-    // Opens a new session on a page and returns its identifier.
+    // Opens a new session on a page for the key and returns its identifier, which cannot be
+    // guessed from other sessions' identifiers.
     std::string openSession(std::string_view pageId, std::string_view apiKey);
-    // Counts a click when the session exists and its page offers the action.
-    ClickOutcome recordClick(std::string_view sessionId, std::string_view actionId);
-    std::vector<PageStats> stats() const;
+    // Counts a click when the session exists, was opened with apiKey, and its page offers the
+    // action. Another key's session is unknown to this key.
+    ClickOutcome recordClick(std::string_view sessionId, std::string_view actionId,
+                             std::string_view apiKey);
+    // Sessions and clicks per page and action: those of apiKey, or of every key without one.
+    std::vector<PageStats> stats(std::optional<std::string_view> apiKey = std::nullopt) const;
 
 private:
     void execute(const char* sql) const;
 
     sqlite3* db_ = nullptr;
     mutable std::mutex mutex_;
-    std::mt19937_64 random_;
+    sqlite3* reader_ = nullptr; // for the statistics, which need not wait for db_
+    mutable std::mutex readMutex_;
 };
 
 } // namespace kestrel::devservice

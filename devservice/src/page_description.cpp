@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -14,6 +13,10 @@ namespace kestrel::devservice {
 namespace {
 
 using nlohmann::json;
+
+constexpr std::size_t kMaxNesting = 64;
+constexpr std::uintmax_t kMaxImageBytes = 32u << 20;
+constexpr std::uintmax_t kMaxDescriptionBytes = 1u << 20;
 
 constexpr std::array<std::string_view, 11> kActionKinds{
     "CALENDAR", "URL", "VCARD", "SHARE", "EMAIL", "DATA", "SMS", "MAP", "PHONE", "TEXT", "UNKNOWN"};
@@ -79,18 +82,77 @@ PageAction readAction(const json& object) {
     return action;
 }
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) fail("cannot read " + path.string());
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+// The bytes of the file at name (relative to folder), which must stay inside folder once every
+// link is resolved and be a regular file of at most limit bytes.
+std::string readConfined(const std::filesystem::path& folder, const std::string& name,
+                         std::uintmax_t limit) {
+    namespace fs = std::filesystem;
+    const fs::path relative(name);
+    if (relative.empty() || relative.is_absolute())
+        fail("\"" + name + "\" must be a path relative to the catalogue folder");
+    std::error_code error;
+    const fs::path base = fs::canonical(folder, error);
+    if (error) fail("cannot read the folder " + folder.string());
+    const fs::path target = fs::weakly_canonical(base / relative, error);
+    if (error) fail("cannot read \"" + name + "\"");
+    const auto [inBase, inTarget] =
+        std::mismatch(base.begin(), base.end(), target.begin(), target.end());
+    if (inBase != base.end() || inTarget == target.end())
+        fail("\"" + name + "\" leads outside the catalogue folder");
+    const fs::file_status status = fs::status(target, error);
+    if (error || !fs::exists(status)) fail("cannot read \"" + name + "\"");
+    if (!fs::is_regular_file(status)) fail("\"" + name + "\" is not a regular file");
+    const std::uintmax_t size = fs::file_size(target, error);
+    if (error || size > limit) fail("\"" + name + "\" is over " + std::to_string(limit) + " bytes");
+    std::ifstream in(target, std::ios::binary);
+    if (!in) fail("cannot read \"" + name + "\"");
+    std::string bytes(std::size_t(size) + 1, '\0'); // one more: a file that grew is refused
+    in.read(bytes.data(), std::streamsize(bytes.size()));
+    bytes.resize(std::size_t(in.gcount()));
+    if (bytes.size() > size) fail("\"" + name + "\" changed while it was read");
+    return bytes;
+}
+
+// Refuses text whose arrays and objects nest deeper than kMaxNesting, before it is parsed: the
+// parsed value is written out again recursively.
+void checkNesting(std::string_view text) {
+    std::size_t depth = 0;
+    bool inString = false, escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNesting)
+                fail("lists and objects nest deeper than " + std::to_string(kMaxNesting));
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+}
+
+json parseDescription(const std::string& text) {
+    checkNesting(text);
+    return json::parse(text, nullptr, false);
+}
+
+// Error texts hold names from the folder and its descriptions: kept to one line.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
 }
 
 } // namespace
 
 Page readPageDescription(const std::string& text, const std::filesystem::path& folder) {
-    const json object = json::parse(text, nullptr, false);
+    const json object = parseDescription(text);
     if (object.is_discarded() || !object.is_object()) fail("not a JSON object");
     Page page;
     page.id = requiredText(object, "id");
@@ -118,7 +180,7 @@ Page readPageDescription(const std::string& text, const std::filesystem::path& f
                     fail("two actions have the id \"" + page.actions[i].id + "\"");
     }
     const std::string image = requiredText(object, "image");
-    const std::string bytes = readFile(folder / image);
+    const std::string bytes = readConfined(folder, image, kMaxImageBytes);
     page.image.assign(bytes.begin(), bytes.end());
     if (cv::imdecode(page.image, cv::IMREAD_GRAYSCALE).empty())
         fail("\"" + image + "\" is not an image OpenCV can read");
@@ -136,7 +198,8 @@ ImportSummary importFolder(CatalogueStore& store, const std::filesystem::path& f
     for (const auto& file : files) {
         try {
             if (file.filename() == "catalogue.json") {
-                const json catalogue = json::parse(readFile(file), nullptr, false);
+                const json catalogue = parseDescription(
+                    readConfined(folder, file.filename().string(), kMaxDescriptionBytes));
                 const auto found =
                     catalogue.is_object() ? catalogue.find("apiKeys") : catalogue.end();
                 if (found == catalogue.end() || !found->is_array())
@@ -147,10 +210,11 @@ ImportSummary importFolder(CatalogueStore& store, const std::filesystem::path& f
                     keys.push_back(key.get<std::string>());
                 }
             } else {
-                pages.push_back(readPageDescription(readFile(file), folder));
+                pages.push_back(readPageDescription(
+                    readConfined(folder, file.filename().string(), kMaxDescriptionBytes), folder));
             }
         } catch (const std::exception& error) {
-            throw std::runtime_error(file.string() + ": " + error.what());
+            throw std::runtime_error(oneLine(file.string() + ": " + error.what()));
         }
     }
     ImportSummary summary;

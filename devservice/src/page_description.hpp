@@ -11,8 +11,9 @@
 
 namespace kestrel::devservice {
 
-// A page from its JSON description; the image it names is read relative to folder. Throws
-// std::runtime_error saying which member is wrong.
+// A page from its JSON description; the image it names is read relative to folder. The image
+// must stay inside folder once links are resolved and be a regular file of at most 32 MiB; lists
+// and objects may nest 64 deep. Throws std::runtime_error saying which member is wrong.
 Page readPageDescription(const std::string& json, const std::filesystem::path& folder);
 
 struct ImportSummary {
@@ -21,7 +22,8 @@ struct ImportSummary {
 };
 
 // Adds (or replaces) every described page of folder, and the keys of its catalogue.json. Checks
-// every description and image before the first write. Throws std::runtime_error naming the file.
+// every description (at most 1 MiB each) and image before the first write. Throws
+// std::runtime_error with one line naming the file.
 ImportSummary importFolder(CatalogueStore& store, const std::filesystem::path& folder);
 
 } // namespace kestrel::devservice

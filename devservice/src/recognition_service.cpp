@@ -48,7 +48,8 @@ std::string defaultReason(int status) {
 RecognitionService::RecognitionService(CatalogueStore& store, const Catalogue& catalogue,
                                        ServiceOptions options)
     : store_(store), catalogue_(catalogue), options_(options),
-      server_(std::make_unique<httplib::Server>()) {
+      decodeBudget_(options.decodeBytes, options.decodes),
+      server_(std::make_unique<GuardedServer>(options.connections)) {
     // Room for the photo and the form around it; larger bodies are refused unread.
     server_->set_payload_max_length(options_.upload.maxBytes + (64u << 10));
     server_->set_read_timeout(15, 0);
@@ -90,7 +91,7 @@ RecognitionService::~RecognitionService() { stop(); }
 
 void RecognitionService::addRoutes() {
     server_->Post("/v1/enriched-images", [this](const Request& request, Response& response) {
-        auto photo = readPhoto(formType(request), request.body, options_.upload);
+        auto photo = readPhoto(formType(request), request.body, options_.upload, decodeBudget_);
         if (auto* refusal = std::get_if<Refusal>(&photo))
             return refuse(response, refusal->status, refusal->reason);
         const auto matches = catalogue_.find(std::get<cv::Mat>(photo), 1);
@@ -102,7 +103,7 @@ void RecognitionService::addRoutes() {
     });
 
     server_->Post("/v1/pictures/search", [this](const Request& request, Response& response) {
-        auto photo = readPhoto(formType(request), request.body, options_.upload);
+        auto photo = readPhoto(formType(request), request.body, options_.upload, decodeBudget_);
         if (auto* refusal = std::get_if<Refusal>(&photo))
             return refuse(response, refusal->status, refusal->reason);
         std::vector<PictureCandidate> candidates;
@@ -119,7 +120,7 @@ void RecognitionService::addRoutes() {
         const std::string session = request.get_header_value("SessionId");
         if (action.empty()) return refuse(response, 400, "the actionId parameter is missing");
         if (session.empty()) return refuse(response, 400, "the SessionId header is missing");
-        switch (store_.recordClick(session, action)) {
+        switch (store_.recordClick(session, action, request.get_header_value("ApiKey"))) {
         case ClickOutcome::counted:
             response.status = 204;
             return;
@@ -130,8 +131,9 @@ void RecognitionService::addRoutes() {
         }
     });
 
-    server_->Get("/v1/stats", [this](const Request&, Response& response) {
-        response.set_content(statsReply(store_.stats()), "application/json");
+    server_->Get("/v1/stats", [this](const Request& request, Response& response) {
+        const std::string key = request.get_header_value("ApiKey");
+        response.set_content(statsReply(store_.stats(key)), "application/json");
     });
 }
 

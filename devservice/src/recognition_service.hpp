@@ -6,27 +6,30 @@
 //   PUT  /v1/clicks?actionId=  headers SessionId, ApiKey -> 204, 404 unknown session or action
 //   GET  /v1/stats             sessions and clicks per page and action
 //
-// Every request needs a known "ApiKey" header (401 otherwise). Refusals carry a one-line reason
-// as text/plain.
+// Every request needs a known "ApiKey" header (401 otherwise). A key sees only its own sessions:
+// clicks on another key's session are refused as on an unknown one, and the statistics count
+// the key's own sessions and clicks (the command line shows every key's). Refusals carry a
+// one-line reason as text/plain.
 #pragma once
 
 #include "catalogue.hpp"
 #include "catalogue_store.hpp"
+#include "guarded_server.hpp"
 #include "photo_upload.hpp"
 
 #include <atomic>
 #include <memory>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace kestrel::devservice {
 
 struct ServiceOptions {
     UploadLimits upload{};
+    // Memory and number of photo decodes at once, over all requests.
+    std::size_t decodeBytes = 256u << 20;
+    std::size_t decodes = 4;
     std::size_t maxPictures = 5; // candidates of a picture search
+    ConnectionLimits connections{};
 };
 
 class RecognitionService {
@@ -51,6 +54,7 @@ private:
     CatalogueStore& store_;
     const Catalogue& catalogue_;
     ServiceOptions options_;
+    DecodeBudget decodeBudget_;
     std::unique_ptr<httplib::Server> server_;
     std::atomic<bool> stopping_{false};
 };

@@ -21,32 +21,81 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A folder holding one sample page (its description, changed by edit, and its image).
+// A folder holding one sample page (its description, changed by edit, and its image). A member
+// set to "@deep@" is written as an object nested 100 000 deep.
 void writePage(const fs::path& folder, const std::function<void(nlohmann::json&)>& edit) {
     nlohmann::json page = samplePages().front().description;
     fs::copy_file(fs::path(KESTREL_DEVSERVICE_CATALOGUE) / page.at("image").get<std::string>(),
                   folder / page.at("image").get<std::string>(),
                   fs::copy_options::overwrite_existing);
     edit(page);
-    std::ofstream(folder / (page.at("id").get<std::string>() + ".json")) << page.dump();
+    std::string text = page.dump();
+    if (const auto at = text.find("\"@deep@\""); at != std::string::npos) {
+        std::string deep;
+        for (int i = 0; i < 100'000; ++i) deep += "{\"a\":";
+        deep += "{}" + std::string(100'000, '}');
+        text.replace(at, 8, deep);
+    }
+    std::ofstream(folder / (page.at("id").get<std::string>() + ".json")) << text;
 }
 
 TEST(Import, ABrokenDescriptionStopsTheImportBeforeAnyPageIsWritten) {
-    const std::vector<std::pair<const char*, std::function<void(nlohmann::json&)>>> breakages{
-        {"unknown action type", [](nlohmann::json& p) { p["actions"][0]["type"] = "WEBSITE"; }},
-        {"style given as text", [](nlohmann::json& p) { p["actions"][0]["style"] = "{}"; }},
-        {"missing image", [](nlohmann::json& p) { p["image"] = "nowhere.jpg"; }},
-        {"image that is no picture", [](nlohmann::json& p) { p["image"] = "catalogue.json"; }},
-        {"two actions with one id",
-         [](nlohmann::json& p) { p["actions"][1]["id"] = p["actions"][0]["id"]; }},
+    const fs::path sample = fs::path(KESTREL_DEVSERVICE_CATALOGUE) /
+                            samplePages().front().description.at("image").get<std::string>();
+    struct Breakage {
+        const char* what;
+        const char* says; // in the error
+        std::function<void(nlohmann::json&, const fs::path&)> apply;
     };
-    for (const auto& [what, breakage] : breakages) {
-        SCOPED_TRACE(what);
+    const std::vector<Breakage> breakages{
+        {"unknown action type", "WEBSITE",
+         [](nlohmann::json& p, auto&) { p["actions"][0]["type"] = "WEBSITE"; }},
+        {"style given as text", "style",
+         [](nlohmann::json& p, auto&) { p["actions"][0]["style"] = "{}"; }},
+        {"missing image", "nowhere.jpg",
+         [](nlohmann::json& p, auto&) { p["image"] = "nowhere.jpg"; }},
+        {"image that is no picture", "not an image",
+         [](nlohmann::json& p, auto&) { p["image"] = "catalogue.json"; }},
+        {"two actions with one id", "two actions",
+         [](nlohmann::json& p, auto&) { p["actions"][1]["id"] = p["actions"][0]["id"]; }},
+        {"absolute image path", "relative", [&](nlohmann::json& p, auto&) { p["image"] = sample; }},
+        {"image path leading up and out", "outside",
+         [&](nlohmann::json& p, const fs::path& folder) {
+             p["image"] = fs::relative(sample, folder).string();
+         }},
+        {"link to an image outside", "outside",
+         [&](nlohmann::json& p, const fs::path& folder) {
+             fs::create_symlink(sample, folder / "linked.jpg");
+             p["image"] = "linked.jpg";
+         }},
+        {"link to a device", "outside",
+         [](nlohmann::json& p, const fs::path& folder) {
+             fs::create_symlink("/dev/zero", folder / "zero.jpg");
+             p["image"] = "zero.jpg";
+         }},
+        {"folder as image", "not a regular file",
+         [](nlohmann::json& p, const fs::path& folder) {
+             fs::create_directory(folder / "folder.jpg");
+             p["image"] = "folder.jpg";
+         }},
+        {"image over the size limit", "bytes",
+         [](nlohmann::json& p, const fs::path& folder) {
+             std::ofstream(folder / "huge.jpg").close();
+             fs::resize_file(folder / "huge.jpg", 33u << 20); // sparse
+             p["image"] = "huge.jpg";
+         }},
+        {"title style nested 100 000 deep", "nest",
+         [](nlohmann::json& p, auto&) { p["titleStyle"] = "@deep@"; }},
+        {"line break in the image name", "cannot read",
+         [](nlohmann::json& p, auto&) { p["image"] = "image\n"; }},
+    };
+    for (const Breakage& breakage : breakages) {
+        SCOPED_TRACE(breakage.what);
         TempDir folder;
         writePage(folder.path(), [](nlohmann::json& p) { p["id"] = "a-good-page"; });
         writePage(folder.path(), [&](nlohmann::json& p) {
             p["id"] = "z-broken-page";
-            breakage(p);
+            breakage.apply(p, folder.path());
         });
         std::ofstream(folder / "catalogue.json") << R"({"apiKeys": ["k"]})";
         devservice::CatalogueStore store(folder / "store.sqlite");
@@ -54,8 +103,10 @@ TEST(Import, ABrokenDescriptionStopsTheImportBeforeAnyPageIsWritten) {
             devservice::importFolder(store, folder.path());
             ADD_FAILURE() << "imported";
         } catch (const std::runtime_error& error) {
-            EXPECT_NE(std::string(error.what()).find("z-broken-page.json"), std::string::npos)
-                << error.what();
+            const std::string what = error.what();
+            EXPECT_NE(what.find("z-broken-page.json"), std::string::npos) << what;
+            EXPECT_NE(what.find(breakage.says), std::string::npos) << what;
+            EXPECT_EQ(what.find('\n'), std::string::npos) << what;
         }
         EXPECT_TRUE(store.pages().empty());
         EXPECT_FALSE(store.isApiKey("k"));
@@ -70,7 +121,7 @@ TEST(Import, ImportingAPageAgainReplacesItsActionsAndKeepsItsSessions) {
     const std::string id = store.pages().at(0).id;
     const std::string kept = store.pages().at(0).actions.at(1).id;
     const std::string session = store.openSession(id, "k");
-    ASSERT_EQ(store.recordClick(session, kept), devservice::ClickOutcome::counted);
+    ASSERT_EQ(store.recordClick(session, kept, "k"), devservice::ClickOutcome::counted);
 
     writePage(folder.path(), [](nlohmann::json& p) {
         p["actions"].erase(0);
@@ -85,7 +136,7 @@ TEST(Import, ImportingAPageAgainReplacesItsActionsAndKeepsItsSessions) {
     const auto stats = store.stats();
     EXPECT_EQ(stats.at(0).sessions, 1);
     EXPECT_EQ(stats.at(0).actions.at(0).clicks, 1);
-    EXPECT_EQ(store.recordClick(session, kept), devservice::ClickOutcome::counted);
+    EXPECT_EQ(store.recordClick(session, kept, "k"), devservice::ClickOutcome::counted);
 }
 
 // Runs the program with arguments; its standard output comes through the returned descriptor.

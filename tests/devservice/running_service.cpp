@@ -115,6 +115,8 @@ RunningService::RunningService() : database_(scratchFolder() / "catalogue.sqlite
     port_ = server->port;
 }
 
+void RunningService::addKey(const std::string& key) const { server->store.addApiKey(key); }
+
 httplib::Client RunningService::client() const {
     httplib::Client client("127.0.0.1", port_);
     client.set_read_timeout(30, 0);

@@ -37,6 +37,8 @@ public:
     int port() const { return port_; }
     std::filesystem::path database() const { return database_; }
 
+    // Accepts key from now on, as `kestrel-devservice add-key` does.
+    void addKey(const std::string& key) const;
     httplib::Client client() const;
     // POSTs body to path with the key (none when empty) and the given content type.
     httplib::Result post(const std::string& path, const std::string& body,

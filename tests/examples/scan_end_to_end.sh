@@ -2,9 +2,10 @@
 # kestrel-scan against kestrel-devservice with the sample catalogue, on a free port of 127.0.0.1:
 # a photo taken at an angle is recognised as its page, a click on its first action is counted,
 # picture search ranks that page first, a photo of no catalogue page is not recognised, a
-# scanned code becomes an action without the network, and each failure is named with its exit
-# status: no API key (5), the service stopped (4); a click made while the service is stopped is
-# kept in the outbox and counted once the service is back.
+# scanned code becomes an action without the network (also one whose text is not UTF-8), --service
+# writes nothing through a link planted where it keeps its bundle copy and leaves no folder
+# behind, each failure is named with its exit status: no API key (5), the service stopped (4), and
+# a click made while the service is stopped is kept in the outbox and counted once it is back.
 #
 #   scan_end_to_end.sh KESTREL_DEVSERVICE KESTREL_SCAN SOURCE_DIR
 set -euo pipefail
@@ -48,6 +49,15 @@ expect_failure 3 "404" scan recognize "$ROOT/examples/photos/not-in-catalogue.jp
 XDG_CONFIG_HOME="$WORK/no-key" expect_failure 5 "API key is missing" \
     scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg"
 scan code "tel:+441234" --type PHONE --json >"$WORK/code.json"
+scan code $'caf\xe9 \xff' --json >"$WORK/latin1.json" || fail "code with text that is not UTF-8"
+scan code $'caf\xe9' >/dev/null || fail "code with text that is not UTF-8, readable form"
+# Another user plants a link at the name a predictable temporary folder would have: the process
+# id, which exec keeps.
+mkdir -p "$WORK/tmp" "$WORK/victim"
+TMPDIR="$WORK/tmp" bash -c 'ln -s "$1" "$TMPDIR/kestrel-scan-$$"
+    exec "$2" --service "$3" code hello >/dev/null' _ "$WORK/victim" "$SCAN" "$URL" || fail "code with --service"
+[ -z "$(ls -A "$WORK/victim")" ] || fail "--service wrote through a planted link: $(ls -R "$WORK/victim")"
+[ "$(find "$WORK/tmp" -mindepth 1 -not -type l | wc -l)" = 0 ] || fail "--service left $(ls "$WORK/tmp")"
 stats="$("$SERVICE" stats --db "$WORK/db.sqlite")"
 kill "$PID" && wait "$PID" 2>/dev/null || true
 PID=""
@@ -69,6 +79,7 @@ work, stats = sys.argv[1], sys.argv[2]
 page = json.load(open(work + "/page.json"))
 pictures = json.load(open(work + "/pictures.json"))
 code = json.load(open(work + "/code.json"))
+latin1 = json.load(open(work + "/latin1.json"))
 problems = []
 if page.get("id") != "harbour-news-p1": problems.append("recognised %r" % page.get("id"))
 if not page.get("sessionId"): problems.append("no session")
@@ -77,6 +88,7 @@ if page.get("clickCounted") is not True: problems.append("click not counted")
 if not pictures or pictures[0].get("id") != "harbour-news-p1": problems.append("search ranked %r" % pictures[:1])
 if not all(0 < (p.get("score") or 0) <= 1 for p in pictures): problems.append("scores %r" % pictures)
 if code.get("type") != "PHONE" or code.get("content") != {"Number": "tel:+441234"}: problems.append("code %r" % code)
+if latin1.get("name") != "caf\ufffd \ufffd": problems.append("code not UTF-8 %r" % latin1)
 first = page["actions"][0]["id"] if page.get("actions") else None
 counted = re.search(r"^\s*%s\s+(\d+)\s*$" % re.escape(first), stats, re.M) if first else None
 if not counted or counted.group(1) != "1": problems.append("stats do not count one click on %s:\n%s" % (first, stats))
