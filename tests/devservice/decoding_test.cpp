@@ -63,7 +63,7 @@ TEST(Decoding, HugeDeclaredPhotosAreDecodedSmallAndTogetherWithinBoundedMemory) 
     // what they would take together.
     const std::string cut = recognitionBody(cutProgressiveJpeg());
     ASSERT_LT(cut.size(), 1u << 20);
-    const std::size_t before = peakMemory();
+    [[maybe_unused]] const std::size_t before = peakMemory();
     std::vector<std::thread> senders;
     std::vector<int> statuses(8, 0);
     for (std::size_t i = 0; i < statuses.size(); ++i)
