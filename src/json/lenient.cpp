@@ -234,7 +234,7 @@ double parseLeadingDouble(const std::string& text) {
 
 namespace {
 
-// Builds the document from the parser's events like the library's own DOM builder, except that
+// Builds the JSON value from the parser's events like the library's own DOM builder, except that
 // the elements of a list beyond the bound are not built: a value that would go there, with all
 // it holds, is skipped.
 class BoundedBuilder {
