@@ -1,6 +1,7 @@
 #include "platform/outbox_store.hpp"
 
 #include "platform/private_file.hpp"
+#include "platform/sqlite_statement.hpp"
 #include "support/diagnostics.hpp"
 
 #include <kestrel/platform/uuid.hpp>
@@ -21,31 +22,7 @@ constexpr const char* schema = "CREATE TABLE IF NOT EXISTS click_reports ("
                                " next_attempt INTEGER NOT NULL DEFAULT 0,"
                                " claimed_by TEXT, claimed_until INTEGER NOT NULL DEFAULT 0)";
 
-struct Statement {
-    sqlite3_stmt* stmt = nullptr;
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) stmt = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    explicit operator bool() const { return stmt != nullptr; }
-    Statement& bind(int index, std::int64_t value) {
-        sqlite3_bind_int64(stmt, index, value);
-        return *this;
-    }
-    Statement& bind(int index, const std::string& text) {
-        sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-        return *this;
-    }
-    bool run() { return stmt && sqlite3_step(stmt) == SQLITE_DONE; }
-    std::string text(int column) const {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-        return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)))
-                 : std::string();
-    }
-};
+using Statement = SqliteStatement;
 
 // Every report row, in the column order of reportColumns.
 constexpr const char* reportColumns =

@@ -1,6 +1,7 @@
 #include "platform/sqlite_user_defaults.hpp"
 
 #include "platform/private_file.hpp"
+#include "platform/sqlite_statement.hpp"
 #include "support/diagnostics.hpp"
 
 #include <cerrno>
@@ -20,16 +21,7 @@ constexpr int busyTimeoutMs = 5000;
 // float. The value column is declared without a type so that SQLite converts nothing.
 constexpr const char* schema = "CREATE TABLE IF NOT EXISTS defaults (key TEXT PRIMARY KEY, value)";
 
-struct Statement {
-    sqlite3_stmt* stmt = nullptr;
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) stmt = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    explicit operator bool() const { return stmt != nullptr; }
-};
+using Statement = SqliteStatement;
 
 bool isDamage(int code) {
     const int primary = code & 0xFF;

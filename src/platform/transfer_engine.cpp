@@ -251,29 +251,24 @@ void TransferEngine::enforceIdleTimeouts() {
             if (transfer->idleDeadline()) transfer->sampleSendQueue();
     }
     for (auto it = active_.begin(); it != active_.end();) {
-        if (now >= it->second->deadline()) {
-            CurlTransfer& transfer = *it->second;
-            transfer.stop(StopReason::timedOut,
-                          "the exchange took longer than " + describeSeconds(transfer.wholeTime()));
-            curl_multi_remove_handle(multi_, transfer.handle());
-            Outcome outcome = transfer.finish(CURLE_OK);
-            const auto id = it->first;
-            it = active_.erase(it);
-            complete(id, std::move(outcome));
-            continue;
+        CurlTransfer& transfer = *it->second;
+        std::string why;
+        if (now >= transfer.deadline()) {
+            why = "the exchange took longer than " + describeSeconds(transfer.wholeTime());
+        } else {
+            auto deadline = transfer.idleDeadline();
+            if (deadline && now >= *deadline) {
+                transfer.sampleSendQueue();
+                deadline = transfer.idleDeadline();
+            }
+            if (deadline && now >= *deadline)
+                why = "no progress for " + describeSeconds(transfer.timeout());
         }
-        auto deadline = it->second->idleDeadline();
-        if (deadline && now >= *deadline) {
-            it->second->sampleSendQueue();
-            deadline = it->second->idleDeadline();
-        }
-        if (!deadline || now < *deadline) {
+        if (why.empty()) {
             ++it;
             continue;
         }
-        CurlTransfer& transfer = *it->second;
-        transfer.stop(StopReason::timedOut,
-                      "no progress for " + describeSeconds(transfer.timeout()));
+        transfer.stop(StopReason::timedOut, std::move(why));
         curl_multi_remove_handle(multi_, transfer.handle());
         Outcome outcome = transfer.finish(CURLE_OK);
         const auto id = it->first;
