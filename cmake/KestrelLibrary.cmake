@@ -1,27 +1,45 @@
 # The kestrel library: one object library per source folder, in dependency order, combined into
 # a static library (kestrel) and a shared one (kestrel_shared). Sources are picked up by folder so
 # that adding a file needs no edit here.
-set(KESTREL_SUBSYSTEMS support json styles model codes platform config service)
-set(KESTREL_OBJECT_LIBRARIES "")
+#
+# The platform layer is split into rooms (src/platform/<room>), each an object library of its own
+# that links only the system libraries it wraps; scripts/check-layers enforces that a room includes
+# only rooms below it. Listed bottom to top.
+set(KESTREL_PLATFORM_ROOMS runtime bundle storage imaging http network device)
+set(KESTREL_SUBSYSTEMS support json)
+foreach(room IN LISTS KESTREL_PLATFORM_ROOMS)
+  list(APPEND KESTREL_SUBSYSTEMS platform/${room})
+endforeach()
+list(APPEND KESTREL_SUBSYSTEMS styles config model codes service)
 
+# The system libraries of each room (imported targets from cmake/deps). Folders outside the
+# platform layer link none: they reach the system only through a room.
+set(KESTREL_LINKS_platform/storage SQLite::SQLite3)
+set(KESTREL_LINKS_platform/imaging PkgConfig::TURBOJPEG PkgConfig::LIBPNG)
+set(KESTREL_LINKS_platform/http CURL::libcurl OpenSSL::SSL OpenSSL::Crypto)
+set(KESTREL_LINKS_platform/network PkgConfig::KESTREL_LIBNL)
+set(KESTREL_LINKS_platform/device PkgConfig::LIBSYSTEMD)
+
+set(KESTREL_OBJECT_LIBRARIES "")
 foreach(sub IN LISTS KESTREL_SUBSYSTEMS)
   file(GLOB _sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${sub}/*.cpp)
   if(NOT _sources)
     continue()
   endif()
-  add_library(kestrel_${sub} OBJECT ${_sources})
-  target_include_directories(kestrel_${sub}
+  string(REPLACE "/" "_" _target kestrel_${sub})
+  add_library(${_target} OBJECT ${_sources})
+  target_include_directories(${_target}
     PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
     PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(kestrel_${sub} PUBLIC ${KESTREL_PUBLIC_LINK_LIBRARIES} PRIVATE ${KESTREL_LINK_LIBRARIES})
-  target_compile_definitions(kestrel_${sub} PRIVATE
-    KESTREL_DATADIR="${CMAKE_INSTALL_FULL_DATADIR}/kestrel")
-  list(APPEND KESTREL_OBJECT_LIBRARIES kestrel_${sub})
+  target_link_libraries(${_target} PUBLIC ${KESTREL_PUBLIC_LINK_LIBRARIES}
+    PRIVATE Threads::Threads ${KESTREL_LINKS_${sub}})
+  list(APPEND KESTREL_OBJECT_LIBRARIES ${_target})
 endforeach()
 
 # Hooks for folders that need more than their .cpp files (generated sources, extra flags).
 foreach(sub IN LISTS KESTREL_SUBSYSTEMS)
-  if(TARGET kestrel_${sub} AND EXISTS ${PROJECT_SOURCE_DIR}/src/${sub}/sources.cmake)
+  string(REPLACE "/" "_" _target kestrel_${sub})
+  if(TARGET ${_target} AND EXISTS ${PROJECT_SOURCE_DIR}/src/${sub}/sources.cmake)
     include(${PROJECT_SOURCE_DIR}/src/${sub}/sources.cmake)
   endif()
 endforeach()

@@ -16,3 +16,24 @@ function(kestrel_add_test)
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${T_LABELS}" ${T_PROPERTIES})
 endfunction()
+
+# kestrel_add_test_folders(DIR PREFIX): each folder under DIR is a suite (see tests/CMakeLists.txt);
+# a folder without a CMakeLists.txt becomes the executable test_<PREFIX><folder>.
+function(kestrel_add_test_folders dir prefix)
+  file(GLOB _test_dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${dir}/*)
+  list(SORT _test_dirs)
+  foreach(sub IN LISTS _test_dirs)
+    get_filename_component(name ${sub} NAME)
+    if(NOT IS_DIRECTORY ${sub} OR name STREQUAL "support" OR name STREQUAL "data")
+      continue() # shared test helpers and fixtures, not a suite
+    endif()
+    if(EXISTS ${sub}/CMakeLists.txt)
+      add_subdirectory(${sub})
+    else()
+      file(GLOB _sources CONFIGURE_DEPENDS ${sub}/*.cpp)
+      if(_sources)
+        kestrel_add_test(NAME test_${prefix}${name} SOURCES ${_sources})
+      endif()
+    endif()
+  endforeach()
+endfunction()

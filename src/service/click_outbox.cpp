@@ -1,7 +1,7 @@
 #include <kestrel/service/click_outbox.hpp>
 
-#include "platform/outbox_store.hpp"
-#include "platform/sqlite_user_defaults.hpp"
+#include "platform/storage/outbox_store.hpp"
+#include "platform/storage/sqlite_user_defaults.hpp"
 #include "service/click_sending.hpp"
 #include "support/diagnostics.hpp"
 

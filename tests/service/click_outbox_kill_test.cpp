@@ -3,7 +3,7 @@
 // left. No click that the first child had made may be lost. Duplicates are possible only where
 // the kill fell between the service counting a click and the report being removed; they are
 // counted and printed. KESTREL_KILL_TRIALS and KESTREL_KILL_CLICKS make the run longer.
-#include "http/test_server.hpp"
+#include "platform/http/test_server.hpp"
 #include "support/service_addresses.hpp"
 #include "support/temp_dir.hpp"
 

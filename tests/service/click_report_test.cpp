@@ -1,7 +1,7 @@
 // Click reports, and a recognition cancelled mid-upload, against real HTTP and HTTPS servers on
 // 127.0.0.1. Every case runs in a fresh process, whose configuration points at that case's server.
-#include "http/test_server.hpp"
-#include "image/image_fixtures.hpp"
+#include "platform/http/test_server.hpp"
+#include "platform/imaging/image_fixtures.hpp"
 #include "support/fresh_process.hpp"
 #include "support/service_addresses.hpp"
 #include "support/stdout_lines.hpp"

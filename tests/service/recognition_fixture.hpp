@@ -3,7 +3,7 @@
 // calls that wait for their completion.
 #pragma once
 
-#include "image/image_fixtures.hpp"
+#include "platform/imaging/image_fixtures.hpp"
 #include "service/recognition_service.hpp"
 #include "support/service_addresses.hpp"
 #include "support/temp_dir.hpp"

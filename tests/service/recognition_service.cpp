@@ -1,6 +1,6 @@
 #include "service/recognition_service.hpp"
 
-#include "http/test_server.hpp"
+#include "platform/http/test_server.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // clicks directly; a case that wants a click outbox sets its own.
 #pragma once
 
-#include "http/test_server.hpp"
-#include "image/image_fixtures.hpp"
+#include "platform/http/test_server.hpp"
+#include "platform/imaging/image_fixtures.hpp"
 #include "support/service_addresses.hpp"
 #include "support/temp_dir.hpp"
 

@@ -1,0 +1,155 @@
+// Decoding JPEG (TurboJPEG) and PNG (libpng) data into bitmaps.
+#include <kestrel/platform/bitmap.hpp>
+
+#include "platform/imaging/exif_orientation.hpp"
+
+#include <png.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <optional>
+
+namespace kestrel::platform {
+
+namespace {
+
+// Files larger than this are not read: no photo of a supported size comes near it.
+constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t{1} << 30;
+
+bool fits(std::int64_t width, std::int64_t height) {
+    return width > 0 && height > 0 && width <= Bitmap::maxPixelSide &&
+           height <= Bitmap::maxPixelSide && width * height <= Bitmap::maxPixelCount;
+}
+
+// Whether the JPEG's frame is Huffman-coded (every SOF but the arithmetic-coded ones), read from
+// its markers; absent when no frame header is found.
+std::optional<bool> huffmanCoded(std::span<const std::uint8_t> bytes) {
+    std::size_t at = 2; // after SOI
+    while (at + 4 <= bytes.size() && bytes[at] == 0xFF) {
+        const std::uint8_t marker = bytes[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return marker < 0xC8;
+        at += 2 + (std::size_t{bytes[at + 2]} << 8 | bytes[at + 3]);
+    }
+    return std::nullopt;
+}
+
+// A file too small to hold the pixels its header claims is refused before anything is allocated:
+// a Huffman-coded JPEG spends at least one bit on every 8 × 8 block of its first component, and
+// deflate packs at most 1032 bytes into one, over rows of at least one bit per pixel and a filter
+// byte. Real photos are far above both bounds; a 300-byte "65 000 × 65 000" file is far below.
+bool couldHold(std::size_t fileBytes, std::int64_t width, std::int64_t height, bool jpeg) {
+    const auto needed =
+        jpeg ? (width + 7) / 8 * ((height + 7) / 8) / 8 : height * (1 + (width + 7) / 8) / 1032;
+    return static_cast<std::int64_t>(fileBytes) >= needed;
+}
+
+struct TjDeleter {
+    void operator()(void* h) const { tjDestroy(h); }
+};
+
+std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide) {
+    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
+    if (!tj) return nullptr;
+    auto* data = const_cast<unsigned char*>(bytes.data()); // TurboJPEG 2.x takes non-const
+    const auto size = static_cast<unsigned long>(bytes.size());
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
+        return nullptr;
+    if (width <= 0 || height <= 0) return nullptr;
+    if (huffmanCoded(bytes).value_or(false) && !couldHold(bytes.size(), width, height, true))
+        return nullptr;
+
+    // The smallest DCT-domain reduction that still gives the caller the size asked for.
+    int scaledW = width, scaledH = height;
+    if (maxPixelSide > 0) {
+        int count = 0;
+        const tjscalingfactor* factors = tjGetScalingFactors(&count);
+        const int longer = std::max(width, height);
+        int best = longer;
+        for (int i = 0; factors && i < count; ++i) {
+            if (factors[i].num > factors[i].denom) continue; // only reductions
+            const int side = TJSCALED(longer, factors[i]);
+            if (side >= maxPixelSide && side < best) {
+                best = side;
+                scaledW = TJSCALED(width, factors[i]);
+                scaledH = TJSCALED(height, factors[i]);
+            }
+        }
+    }
+    if (!fits(scaledW, scaledH)) return nullptr;
+
+    const bool gray = colorspace == TJCS_GRAY;
+    const int bpp = gray ? 1 : 4;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(scaledW) * scaledH * bpp);
+    // A warning (truncated data, a corrupt segment) is a failure too: never half an image.
+    if (tjDecompress2(tj.get(), data, size, pixels.data(), scaledW, scaledW * bpp, scaledH,
+                      gray ? TJPF_GRAY : TJPF_RGBA, TJFLAG_STOPONWARNING) != 0)
+        return nullptr;
+
+    const int orientation = exif::jpegOrientation(bytes);
+    if (orientation != 1)
+        pixels = exif::applyOrientation(pixels, scaledW, scaledH, bpp, orientation);
+    // A decoded JPEG is opaque, so its RGBA is premultiplied as well as straight.
+    return Bitmap::withPixels(gray ? PixelFormat::gray8 : PixelFormat::rgba8Premultiplied, scaledW,
+                              scaledH, 0, std::move(pixels));
+}
+
+std::shared_ptr<const Bitmap> decodePng(std::span<const std::uint8_t> bytes) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return nullptr;
+    // Without gAMA or sRGB chunks libpng takes 16-bit samples as linear light and brightens them
+    // on the way to 8 bits; files from cameras and scanners mean sRGB, as 8-bit ones do.
+    image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
+    const bool gray = (image.format & (PNG_FORMAT_FLAG_COLOR | PNG_FORMAT_FLAG_ALPHA)) == 0;
+    image.format = gray ? PNG_FORMAT_GRAY : PNG_FORMAT_RGBA;
+    if (!fits(image.width, image.height) ||
+        !couldHold(bytes.size(), image.width, image.height, false)) {
+        png_image_free(&image);
+        return nullptr;
+    }
+    const int width = static_cast<int>(image.width), height = static_cast<int>(image.height);
+    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
+        png_image_free(&image);
+        return nullptr;
+    }
+    return Bitmap::withPixels(gray ? PixelFormat::gray8 : PixelFormat::rgba8, width, height, 0,
+                              std::move(pixels));
+}
+
+} // namespace
+
+std::shared_ptr<const Bitmap> Bitmap::fromEncoded(std::span<const std::uint8_t> bytes,
+                                                  int maxPixelSide) {
+    static constexpr std::uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
+        return decodeJpeg(bytes, maxPixelSide);
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), pngSignature, 8) == 0)
+        return decodePng(bytes);
+    return nullptr;
+}
+
+std::shared_ptr<const Bitmap> Bitmap::fromFile(const std::filesystem::path& path,
+                                               int maxPixelSide) {
+    std::error_code ec;
+    const std::uintmax_t length = std::filesystem::file_size(path, ec);
+    if (ec || length == 0 || length > kMaxFileBytes) return nullptr;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return nullptr;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length)))
+        return nullptr;
+    return fromEncoded(bytes, maxPixelSide);
+}
+
+} // namespace kestrel::platform

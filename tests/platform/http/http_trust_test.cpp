@@ -1,0 +1,98 @@
+// Server trust: the session's own evaluation of the chain and host name, and what a delegate's
+// answer can and cannot change.
+#include "platform/http/test_server.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace kestrel::platform;
+using namespace kestrel::testing;
+
+namespace {
+
+TestServerOptions tlsWith(const TlsIdentity& identity) { return {.tls = identity}; }
+
+Reply ok(const ReceivedRequest&) { return Reply{200, {}, "secret"}; }
+
+HttpSessionConfiguration trustingTestAuthority() {
+    auto configuration = testConfiguration();
+    configuration.additionalTrustedCertificatesPem = {TestCertificates::shared().authorityPem};
+    return configuration;
+}
+
+// Records every challenge and answers it: with the server's own trust, or leaving it to the
+// session. The task's handler runs after the answer, so the test reads the record after fetch.
+struct RecordingDelegate : HttpSessionDelegate {
+    explicit RecordingDelegate(bool useCredential) : useCredential(useCredential) {}
+
+    void urlSession(HttpSession& session, const AuthenticationChallenge& challenge,
+                    ChallengeCompletion completion) override {
+        challenges.push_back(challenge);
+        onDelegateQueue.push_back(session.delegateQueue().isCurrent());
+        const auto& trust = challenge.protectionSpace.serverTrust;
+        if (useCredential)
+            completion(AuthChallengeDisposition::useCredential,
+                       trust ? std::optional(UrlCredential::forTrust(*trust)) : std::nullopt);
+        else
+            completion(AuthChallengeDisposition::performDefaultHandling, std::nullopt);
+    }
+
+    const bool useCredential;
+    std::vector<AuthenticationChallenge> challenges;
+    std::vector<bool> onDelegateQueue;
+};
+
+} // namespace
+
+// Each case runs without a delegate, with one that leaves the decision to the session, and with
+// one that answers with the server's own trust, which must not rescue a chain the session refused.
+// A delegate sees the evaluation on its queue.
+TEST(HttpSessionTrust, ChainAndHostNameAreCheckedAndShownToTheDelegate) {
+    const auto& certificates = TestCertificates::shared();
+    const struct {
+        const char* what;
+        const TlsIdentity* identity;
+        bool addAuthority;
+        bool trusted;
+    } cases[] = {{"unknown authority", &certificates.localhost, false, false},
+                 {"added authority", &certificates.localhost, true, true},
+                 {"wrong host", &certificates.wrongHost, true, false}};
+    enum class Delegate { none, defaultHandling, useCredential };
+    for (const auto& c : cases) {
+        for (const auto mode :
+             {Delegate::none, Delegate::defaultHandling, Delegate::useCredential}) {
+            SCOPED_TRACE(std::string(c.what) + ", delegate " + std::to_string(int(mode)));
+            TestServer server(ok, tlsWith(*c.identity));
+            RecordingDelegate delegate(mode == Delegate::useCredential);
+            auto session =
+                HttpSession::create(c.addAuthority ? trustingTestAuthority() : testConfiguration(),
+                                    mode == Delegate::none ? nullptr : &delegate);
+            const auto received = fetch(*session, HttpRequest{server.url("/clicks")});
+            if (c.trusted) {
+                ASSERT_FALSE(received.error) << received.error->description();
+                EXPECT_EQ(received.response->statusCode, 200);
+                EXPECT_EQ(received.body, "secret");
+            } else {
+                ASSERT_TRUE(received.error);
+                EXPECT_EQ(received.error->code, HttpErrorCode::serverCertificateUntrusted)
+                    << received.error->description();
+                EXPECT_FALSE(received.body);
+                EXPECT_TRUE(server.requests().empty()); // not a byte of the request went out
+            }
+            if (mode == Delegate::none) continue;
+
+            const auto& challenges = delegate.challenges;
+            ASSERT_EQ(challenges.size(), 1u);
+            const auto& space = challenges[0].protectionSpace;
+            EXPECT_EQ(space.authenticationMethod, AuthenticationMethod::serverTrust);
+            EXPECT_EQ(space.host, "127.0.0.1");
+            EXPECT_EQ(space.port, server.port());
+            EXPECT_EQ(space.protocol, "https");
+            ASSERT_TRUE(space.serverTrust);
+            EXPECT_EQ(space.serverTrust->evaluatedAsTrusted, c.trusted);
+            EXPECT_EQ(space.serverTrust->failureReason.empty(), c.trusted);
+            ASSERT_FALSE(space.serverTrust->certificateChainPem.empty());
+            EXPECT_EQ(space.serverTrust->certificateChainPem.front(), c.identity->certificatePem);
+            EXPECT_EQ(delegate.onDelegateQueue, std::vector<bool>{true});
+        }
+    }
+}
