@@ -5,6 +5,9 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+# Every suite labelled "threads", so that the ThreadSanitizer build makes only those.
+add_custom_target(kestrel_thread_tests)
+
 function(kestrel_add_test)
   cmake_parse_arguments(T "NO_MAIN" "NAME" "SOURCES;LABELS;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -15,6 +18,9 @@ function(kestrel_add_test)
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${T_LABELS}" ${T_PROPERTIES})
+  if("threads" IN_LIST T_LABELS)
+    add_dependencies(kestrel_thread_tests ${T_NAME})
+  endif()
 endfunction()
 
 # kestrel_add_test_folders(DIR PREFIX): each folder under DIR is a suite (see tests/CMakeLists.txt);

@@ -5,7 +5,7 @@
 #include <kestrel/platform/bundle.hpp>
 
 #include "support/capture_stdout.hpp"
-#include "support/temp_folder.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ protected:
 
     // Adds a library bundle whose Info.json is `info` and reads a configuration from it.
     std::unique_ptr<SdkConfiguration> configurationWithInfo(std::string_view info) {
-        kestrel::testing::TempFolder& folder = folders.emplace_back();
+        kestrel::testing::TempDir& folder = folders.emplace_back();
         folder.write("KestrelSDKLight.bundle/Info.json", info);
         EXPECT_EQ(Bundle::addSearchFolder(folder.path()), 1u);
         return std::make_unique<SdkConfiguration>();
@@ -44,8 +44,8 @@ protected:
         return configurationWithInfo(entries.dump());
     }
 
-    kestrel::testing::TempFolder noInstall;
-    std::list<kestrel::testing::TempFolder> folders;
+    kestrel::testing::TempDir noInstall;
+    std::list<kestrel::testing::TempDir> folders;
 };
 
 } // namespace

@@ -6,7 +6,7 @@
 #include <kestrel/service/kestrel_extensions.hpp>
 
 #include "support/capture_stdout.hpp"
-#include "support/temp_folder.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ protected:
         Locale::setPreferredLanguages({});
         Bundle::restoreDefaults();
     }
-    kestrel::testing::TempFolder noInstall;
+    kestrel::testing::TempDir noInstall;
 };
 
 } // namespace

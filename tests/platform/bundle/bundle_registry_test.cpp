@@ -4,7 +4,7 @@
 #include <kestrel/platform/bundle.hpp>
 
 #include "platform/bundle/embedded_bundles.hpp"
-#include "support/temp_folder.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 using kestrel::JsonValue;
 using kestrel::kestrelBundleIdentifier;
 using kestrel::platform::Bundle;
-using kestrel::testing::TempFolder;
+using kestrel::testing::TempDir;
 
 namespace {
 
@@ -38,7 +38,7 @@ protected:
     }
     void TearDown() override { Bundle::restoreDefaults(); }
 
-    TempFolder emptyInstall;
+    TempDir emptyInstall;
 };
 
 } // namespace
@@ -76,7 +76,7 @@ TEST(EmbeddedBundles, AreByteForByteTheResourceFiles) {
 }
 
 TEST_F(BundleRegistry, InstalledCopyComesBeforeTheEmbeddedOne) {
-    TempFolder install;
+    TempDir install;
     install.write("KestrelSDKLight.bundle/Info.json",
                   infoWith(kestrelBundleIdentifier, "installed"));
     Bundle::setInstallLocation(install.path());
@@ -86,7 +86,7 @@ TEST_F(BundleRegistry, InstalledCopyComesBeforeTheEmbeddedOne) {
 }
 
 TEST_F(BundleRegistry, AddedFoldersComeFirstTheLastAddedFirstOfAll) {
-    TempFolder install, first, second;
+    TempDir install, first, second;
     install.write("A.bundle/Info.json", infoWith("org.example.A", "installed"));
     first.write("A.bundle/Info.json", infoWith("org.example.A", "first"));
     first.write("B.bundle/Info.json", infoWith("org.example.B", "first"));
@@ -106,7 +106,7 @@ TEST_F(BundleRegistry, AddedFoldersComeFirstTheLastAddedFirstOfAll) {
 }
 
 TEST_F(BundleRegistry, UnloadAllForgetsEverythingUntilRestored) {
-    TempFolder install, added;
+    TempDir install, added;
     install.write("I.bundle/Info.json", infoWith("org.example.I", "installed"));
     added.write("A.bundle/Info.json", infoWith("org.example.A", "added"));
     Bundle::setInstallLocation(install.path());

@@ -2,12 +2,12 @@
 // table for the user's languages.
 #include <kestrel/platform/bundle.hpp>
 
-#include "support/temp_folder.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
 using kestrel::platform::Bundle;
-using kestrel::testing::TempFolder;
+using kestrel::testing::TempDir;
 
 namespace {
 
@@ -36,7 +36,7 @@ protected:
         return bundle->localizedString("hello", languages);
     }
 
-    TempFolder folder;
+    TempDir folder;
     std::shared_ptr<const Bundle> bundle;
 };
 
@@ -65,7 +65,7 @@ TEST_F(BundleFolder, MissingKeyGivesTheKeyFromTheChosenTable) {
 }
 
 TEST(BundleReading, BrokenInformationDictionaryStillHasItsTables) {
-    TempFolder folder;
+    TempDir folder;
     folder.write("x.bundle/Info.json", "{\"CFBundleIdentifier\": \"\xFF\"}"); // not UTF-8
     folder.write("x.bundle/en.lproj/Localizable.strings", "\"k\" = \"v\";");
     const auto bundle = Bundle::atPath(folder.path() / "x.bundle");

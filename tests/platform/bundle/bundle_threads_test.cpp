@@ -4,7 +4,7 @@
 #include <kestrel/platform/bundle.hpp>
 #include <kestrel/platform/locale.hpp>
 
-#include "support/temp_folder.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ using kestrel::platform::Bundle;
 using kestrel::platform::Locale;
 
 TEST(BundleThreads, ConcurrentLoadsLookupsAndUnloads) {
-    kestrel::testing::TempFolder folder;
+    kestrel::testing::TempDir folder;
     folder.write("A.bundle/Info.json", R"({"CFBundleIdentifier": "org.example.A"})");
     folder.write("A.bundle/fr.lproj/Localizable.strings", R"("k" = "fr";)");
     folder.write("A.bundle/en.lproj/Localizable.strings", R"("k" = "en";)");

@@ -2,6 +2,8 @@
 // child processes (a mock service) attached to it. Everything is stopped when the objects go.
 #pragma once
 
+#include "support/temp_dir.hpp"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -15,34 +17,6 @@
 #include <vector>
 
 namespace kestrel::testing {
-
-// A temporary folder, removed with its content.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    bool ok() const { return !path_.empty(); }
-    const std::filesystem::path& path() const { return path_; }
-
-    // Writes a file below the folder, creating the folders on its way.
-    void write(const std::filesystem::path& relative, std::string_view content) const {
-        const auto file = path_ / relative;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << content;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 // A child process with this process's environment, killed and reaped when the object goes.
 class ChildProcess {
@@ -85,7 +59,6 @@ public:
     // Starts the daemon and waits (at most 20 s) for it to print its address, which it does once
     // it listens. On failure address() is empty.
     PrivateBus() {
-        if (!folder_.ok()) return;
         folder_.write("services/.keep", "");
         folder_.write("bus.conf", "<busconfig><type>session</type><listen>unix:path=" +
                                       (folder_.path() / "bus").string() +
@@ -113,10 +86,10 @@ public:
     }
 
     const std::string& address() const { return address_; }
-    const TempFolder& folder() const { return folder_; }
+    const TempDir& folder() const { return folder_; }
 
 private:
-    TempFolder folder_;
+    TempDir folder_;
     ChildProcess daemon_;
     std::string address_;
 };

@@ -9,7 +9,7 @@
 #include <sys/utsname.h>
 
 using kestrel::platform::SystemDevice;
-using kestrel::testing::TempFolder;
+using kestrel::testing::TempDir;
 
 namespace {
 struct utsname kernelNames() {
@@ -20,9 +20,8 @@ struct utsname kernelNames() {
 
 class SystemFolder : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(root.ok()); }
     SystemDevice device() const { return SystemDevice(root.path()); }
-    TempFolder root;
+    TempDir root;
 };
 } // namespace
 
