@@ -1,4 +1,5 @@
-// The graphics float of the public interface: sizes, positions and scaled values.
+/// \file
+/// The graphics float of the public interface: sizes, positions and scaled values.
 #pragma once
 
 namespace kestrel {

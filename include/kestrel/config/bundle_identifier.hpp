@@ -1,5 +1,6 @@
-// The identifier under which the library finds its own resource bundle (the bundle's
-// "CFBundleIdentifier"). A host that ships its own copy of the bundle keeps this identifier.
+/// \file
+/// The identifier under which the library finds its own resource bundle (the bundle's
+/// "CFBundleIdentifier"). A host that ships its own copy of the bundle keeps this identifier.
 #pragma once
 
 #include <string_view>

@@ -1,5 +1,6 @@
-// Transport errors of HttpSession: why an exchange produced no HTTP reply. An HTTP status, whatever
-// it is, is a reply and never one of these.
+/// \file
+/// Transport errors of HttpSession: why an exchange produced no HTTP reply. An HTTP status,
+/// whatever it is, is a reply and never one of these.
 #pragma once
 
 #include <string>
@@ -8,31 +9,32 @@
 namespace kestrel::platform {
 
 enum class HttpErrorCode {
-    cancelled,                  // the task or its session was cancelled, or a trust challenge was
-    timedOut,                   // no progress for the time-out interval
-    invalidRequest,             // malformed address, method, header or time-out: nothing was sent
-    unsupportedUrl,             // a scheme other than http or https
-    cannotFindHost,             // the host name did not resolve
-    cannotConnectToHost,        // refused or unreachable (also through a proxy)
-    networkConnectionLost,      // the connection broke, or closed before the reply was complete
-    badServerResponse,          // the reply was not valid HTTP
-    secureConnectionFailed,     // the TLS handshake failed for another reason than trust
-    serverCertificateUntrusted, // the chain or host name did not evaluate as trusted
-    dataLengthExceedsMaximum,   // the reply body is larger than the configured bound
+    cancelled,                  ///< the task or its session was cancelled, or a trust challenge was
+    timedOut,                   ///< no progress for the time-out interval
+    invalidRequest,             ///< malformed address, method, header or time-out: nothing was sent
+    unsupportedUrl,             ///< a scheme other than http or https
+    cannotFindHost,             ///< the host name did not resolve
+    cannotConnectToHost,        ///< refused or unreachable (also through a proxy)
+    networkConnectionLost,      ///< the connection broke, or closed before the reply was complete
+    badServerResponse,          ///< the reply was not valid HTTP
+    secureConnectionFailed,     ///< the TLS handshake failed for another reason than trust
+    serverCertificateUntrusted, ///< the chain or host name did not evaluate as trusted
+    dataLengthExceedsMaximum,   ///< the reply body is larger than the configured bound
     unknown,
 };
 
-// The case name, e.g. "timedOut".
+/// The case name, e.g. "timedOut".
 std::string_view errorCodeName(HttpErrorCode code);
 
 struct HttpError {
     HttpErrorCode code = HttpErrorCode::unknown;
-    // What the transport said, for diagnostics; may be empty.
+    /// What the transport said, for diagnostics; may be empty.
     std::string message;
 
-    // One line for diagnostics, e.g. "HttpError.timedOut: no progress for 1 s".
+    /// One line for diagnostics, e.g. "HttpError.timedOut: no progress for 1 s".
     std::string description() const;
 
+    /// Equal when every field is equal.
     bool operator==(const HttpError&) const = default;
 };
 

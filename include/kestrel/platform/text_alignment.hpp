@@ -1,5 +1,6 @@
-// Horizontal text alignment as the platform's text layout knows it; the style records map their
-// horizontal positions onto it.
+/// \file
+/// Horizontal text alignment as the platform's text layout knows it; the style records map their
+/// horizontal positions onto it.
 #pragma once
 
 namespace kestrel::platform {
