@@ -4,6 +4,7 @@
 
 namespace kestrel {
 
+/// The graphics float of the public interface: sizes, positions and scaled values.
 using CGFloat = double;
 
 } // namespace kestrel

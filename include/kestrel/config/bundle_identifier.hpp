@@ -7,6 +7,7 @@
 
 namespace kestrel {
 
+/// The "CFBundleIdentifier" of the library's own resource bundle.
 inline constexpr std::string_view kestrelBundleIdentifier = "org.kestrel.KestrelSDKLight";
 
 } // namespace kestrel

@@ -13,6 +13,8 @@
 
 namespace kestrel {
 
+/// The library's per-installation settings, kept in the platform settings store, and the device
+/// descriptors that recognition requests carry.
 class KestrelManager {
 public:
     /// The process-wide manager, created on first use from any thread and kept until the process
@@ -30,13 +32,18 @@ public:
     /// their own flag source.
     explicit KestrelManager(std::shared_ptr<Reachability> reachability);
 
-    /// Each accessor reads or writes the standard settings store afresh; nothing is kept in memory.
-    /// Writes that the store cannot keep are dropped (with a diagnostic line), never thrown.
+    // Each accessor reads or writes the standard settings store afresh; nothing is kept in memory.
+    // Writes that the store cannot keep are dropped (with a diagnostic line), never thrown.
+
+    /// Stores the API key that requests carry, unchecked, in the standard settings store.
     void setApiKey(const std::string& apiKey);
     /// The stored API key; absent when none was set or the stored value is not text.
     std::optional<std::string> getApiKey() const;
+    /// Stores the installation identifier.
     void setApplicationInstanceId(const std::string& applicationId);
+    /// The stored installation identifier; absent when none is stored as text.
     std::optional<std::string> getApplicationInstanceId() const;
+    /// Stores whether photos are sent in grey.
     void setUseBlackAndWhite(bool useBlackAndWhite);
     /// The stored flag. When the key is absent or not a Boolean (a host removed it), gives true,
     /// the value a first run stores.
@@ -46,21 +53,23 @@ public:
     /// The stored quality read at single precision and widened (0.7 reads as 0.699999988079071);
     /// 0 when absent or not a number.
     CGFloat getJpegQuality() const;
+    /// Stores the migration flag. The library itself never reads it.
     void setHasBeenMigrated(bool hasBeenMigrated);
+    /// The stored migration flag; false when absent.
     bool hasBeenMigrated() const;
 
-    /// Device descriptors, computed afresh at every call on the caller's thread from the platform
-    /// sources (platform::Device, platform::Screen::main(), platform::Locale,
-    /// platform::TelephonyNetworkInfo). None throws.
-    std::string operatingSystem() const; ///< "iOS", the value the service expects
-    std::string deviceName() const;      ///< the device's user-visible name
-    std::string deviceType() const;      ///< "APPLE " + model, upper-cased
-    std::string systemVersion() const;
-    std::string systemVersionName() const;
-    std::string systemLanguage() const; ///< "EN-us"; the language alone without a region
-    std::string screenWidth() const;    ///< points, rounded half away from zero
-    std::string screenHeight() const;
-    std::string screenDiagonal() const; ///< nominal inches from the size table, else "0"
+    // Device descriptors, computed afresh at every call on the caller's thread from the platform
+    // sources (platform::Device, platform::Screen::main(), platform::Locale,
+    // platform::TelephonyNetworkInfo). None throws.
+    std::string operatingSystem() const;   ///< "iOS", the value the service expects
+    std::string deviceName() const;        ///< the device's user-visible name
+    std::string deviceType() const;        ///< "APPLE " + model, upper-cased
+    std::string systemVersion() const;     ///< the operating system's version (Device)
+    std::string systemVersionName() const; ///< the operating system's name (Device)
+    std::string systemLanguage() const;    ///< "EN-us"; the language alone without a region
+    std::string screenWidth() const;       ///< points, rounded half away from zero
+    std::string screenHeight() const;      ///< points, rounded half away from zero
+    std::string screenDiagonal() const;    ///< nominal inches from the size table, else "0"
     /// "WiFi", "Data" or empty text. Starts the monitor's change notifier on first use (later
     /// calls find it running); empty when there is no monitor or it cannot start.
     std::string networkType() const;

@@ -27,18 +27,23 @@ inline constexpr std::string_view ReachabilityChangedNotification =
 /// report failure by giving no monitor.
 class ReachabilityError : public std::runtime_error {
 public:
+    /// Which error it is; what() gives its name, e.g. "ReachabilityError.UnableToSetCallback".
     enum class Case {
-        FailedToCreateWithAddress,
-        FailedToCreateWithHostname,
-        UnableToSetCallback,
-        UnableToSetDispatchQueue,
+        FailedToCreateWithAddress,  ///< no monitor could be made for an address
+        FailedToCreateWithHostname, ///< no monitor could be made for a host name
+        UnableToSetCallback,        ///< the flag source refused the change callback
+        UnableToSetDispatchQueue,   ///< the flag source refused the monitor's queue
     };
 
+    ///@{
+    /// The error of the case of the same name; the first two carry the address or host name.
     static ReachabilityError failedToCreateWithAddress(const sockaddr_in& address);
     static ReachabilityError failedToCreateWithHostname(std::string hostname);
     static ReachabilityError unableToSetCallback();
     static ReachabilityError unableToSetDispatchQueue();
+    ///@}
 
+    /// Which error this is.
     Case errorCase() const { return case_; }
     /// The address of FailedToCreateWithAddress; absent for the other cases.
     const std::optional<sockaddr_in>& address() const { return address_; }
@@ -52,12 +57,17 @@ private:
     std::optional<std::string> hostname_;
 };
 
+/// Watches whether the network can be reached and over which kind of link, through a flag
+/// source, and reports changes to closures and as a ReachabilityChangedNotification.
 class Reachability : public std::enable_shared_from_this<Reachability> {
 public:
+    /// How the network can be reached: not at all, over Wi-Fi (any non-cellular path), or over
+    /// a cellular link.
     enum class NetworkStatus { notReachable, reachableViaWiFi, reachableViaWWAN };
 
-    /// Called with the monitor whose status was evaluated.
+    /// Called with the monitor when an evaluation finds it reachable.
     using NetworkReachable = std::function<void(Reachability&)>;
+    /// Called with the monitor when an evaluation finds it unreachable.
     using NetworkUnreachable = std::function<void(Reachability&)>;
 
     /// A monitor over the given flag source (the platform target, or a source of the host's or a
@@ -76,7 +86,9 @@ public:
     Reachability(const Reachability&) = delete;
     Reachability& operator=(const Reachability&) = delete;
 
-    /// The closures called by change evaluations: on the monitor's serial queue for the first
+    ///@{
+    /// The closures called by change evaluations (whenReachable when the evaluation finds the
+    /// network reachable, whenUnreachable otherwise): on the monitor's serial queue for the first
     /// evaluation after startNotifier, on DispatchQueue::main() for every later one. Evaluations
     /// never overlap, so a closure must not wait for the main queue. Setting and reading them is
     /// safe from any thread.
@@ -84,13 +96,18 @@ public:
     void setWhenReachable(NetworkReachable closure);
     NetworkUnreachable whenUnreachable() const;
     void setWhenUnreachable(NetworkUnreachable closure);
+    ///@}
+    ///@{
     /// When false, a cellular path does not count as reachable. True at creation.
     bool reachableOnWWAN() const;
     void setReachableOnWWAN(bool reachable);
+    ///@}
+    ///@{
     /// Where changes are posted; NotificationCenter::defaultCenter() at creation. A null centre
     /// is ignored.
     std::shared_ptr<platform::NotificationCenter> notificationCenter() const;
     void setNotificationCenter(std::shared_ptr<platform::NotificationCenter> center);
+    ///@}
 
     /// Starts change notification: evaluates once on the monitor's serial queue (reporting the
     /// current state), then again on the main queue each time the flag source calls back, reporting
@@ -101,10 +118,18 @@ public:
     /// Stops change notification; evaluations not yet started are dropped. Never fails.
     void stopNotifier();
 
-    /// Status reads, from the flags read afresh on the calling thread.
+    // Status reads, from the flags read afresh on the calling thread (no flags without a source
+    // or when it cannot read them).
+
+    /// True when the flags say reachable, unless a connection is required for a transient
+    /// connection, or the path is cellular and reachableOnWWAN is false. On the calling thread.
     bool isReachable() const;
+    /// True when the flags say reachable over a non-cellular path. On the calling thread.
     bool isReachableViaWiFi() const;
+    /// True when the flags say reachable over a cellular path. On the calling thread.
     bool isReachableViaWWAN() const;
+    /// notReachable unless isReachable(); otherwise reachableViaWiFi or reachableViaWWAN by the
+    /// kind of path. On the calling thread.
     NetworkStatus currentReachabilityStatus() const;
     /// The description of currentReachabilityStatus: "No Connection", "WiFi" or "Cellular".
     std::string currentReachabilityString() const;

@@ -11,10 +11,13 @@ namespace service {
 class CallState;
 }
 
+/// The handle a service call returns, to cancel it. Copies share the call; ignoring or destroying
+/// the handle does not cancel anything.
 class Call {
 public:
     /// A handle to no call: cancel() does nothing.
     Call() = default;
+    /// A handle to a call in flight; the library makes these, a host has no state to pass.
     explicit Call(std::shared_ptr<service::CallState> state) : state_(std::move(state)) {}
 
     /// Stops the call if its completion has not started yet: the transfer is abandoned (the

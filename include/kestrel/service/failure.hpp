@@ -14,8 +14,11 @@
 
 namespace kestrel {
 
+/// Why a service call failed. The causes up to unsafeHeaderValue mean that the request could not
+/// be built and nothing was sent (KestrelError::parametersMissing); the later ones, that it was
+/// sent or its sending was stopped (KestrelError::notEnrichedImage).
 enum class FailureCause {
-    /// The request could not be built; nothing was sent (KestrelError::parametersMissing).
+    // The request could not be built; nothing was sent (KestrelError::parametersMissing).
     missingApiKey,     ///< no API key is stored (KestrelLight::setApiKey)
     missingPhoto,      ///< no photo was given
     missingLanguage,   ///< the user has no preferred language
@@ -25,9 +28,9 @@ enum class FailureCause {
     missingAddress,    ///< no address is configured for the call
     badAddress,        ///< the configured address is not an http(s) URL
     unsafeHeaderValue, ///< the API key or session identifier holds CR, LF or NUL
-    /// The request was sent, or its sending was stopped (KestrelError::notEnrichedImage).
+    // The request was sent, or its sending was stopped (KestrelError::notEnrichedImage).
     untrustedCertificate, ///< the service's certificate chain or host name is not trusted
-    transport,            ///< no HTTP reply: see Failure::transport
+    transport,            ///< no HTTP reply: see Failure::transportError
     httpStatus,           ///< a reply with another status than the call expects
     undecodableReply,     ///< a reply of the expected status whose body does not decode
     emptyReply,           ///< a 200 whose page has no session identifier
@@ -37,11 +40,14 @@ enum class FailureCause {
 /// The cause's name in code, e.g. "missingApiKey".
 std::string_view causeName(FailureCause cause);
 
+/// Why a service call did not give its value, as the completions that take a Result get it.
 struct Failure {
     /// How much of an unexpected reply's body is kept.
     static constexpr std::size_t maximumBodyExcerpt = 512;
 
+    /// What the classic completion gets for this failure.
     KestrelError error = KestrelError::notEnrichedImage;
+    /// What went wrong.
     FailureCause cause = FailureCause::transport;
     /// The transport error, for transport, untrustedCertificate and cancelled.
     std::optional<platform::HttpError> transportError;

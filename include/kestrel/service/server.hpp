@@ -23,16 +23,23 @@ namespace kestrel {
 
 class ClickOutbox;
 
+/// The library's client of the recognition service: it owns the HTTP session every request
+/// travels through, answers that session's server-trust challenges, and offers the three service
+/// calls.
 class Server final : public platform::HttpSessionDelegate {
 public:
+    /// Gets the recognised page, or no page and the error.
     using ImageCompletion =
         std::function<void(std::optional<Image> image, std::optional<KestrelError> error)>;
+    /// Gets the pictures found, or no pictures and the error.
     using PicturesCompletion = std::function<void(std::optional<std::vector<Picture>> pictures,
                                                   std::optional<KestrelError> error)>;
+    /// Gets the reply body of an accepted click as text (absent when it is not UTF-8) and no error.
     using ClickCompletion =
         std::function<void(std::optional<std::string> body, std::optional<KestrelError> error)>;
-    /// The completions of the overloads that say why a call failed (see Failure).
+    /// The completion of the enrichedImage overload that says why a call failed (see Failure).
     using ImageResultCompletion = std::function<void(Result<Image> result)>;
+    /// The completion of the pictureSearch overload that says why a call failed (see Failure).
     using PicturesResultCompletion = std::function<void(Result<std::vector<Picture>> result)>;
     /// A click's value is the reply body as text (absent when it is not UTF-8).
     using ClickResultCompletion = std::function<void(Result<std::optional<std::string>> result)>;
@@ -84,6 +91,9 @@ public:
     /// empty) of picture objects.
     Call pictureSearch(std::shared_ptr<const platform::Bitmap> image,
                        PicturesCompletion completion);
+    /// The same call, whose completion gets the pictures or a Failure that says why there are
+    /// none: on the caller's thread when the request cannot be built, on the delegate queue
+    /// otherwise.
     Call pictureSearch(std::shared_ptr<const platform::Bitmap> image,
                        PicturesResultCompletion completion);
 
