@@ -11,20 +11,21 @@
 
 namespace kestrel::platform {
 
+/// What a challenge asks to be authenticated. The session raises only serverTrust challenges.
 enum class AuthenticationMethod {
     serverTrust, ///< the server's certificate chain; the protection space carries a ServerTrust
-    clientCertificate,
-    httpBasic,
-    httpDigest,
-    other,
+    clientCertificate, ///< a client certificate
+    httpBasic,         ///< HTTP basic authentication
+    httpDigest,        ///< HTTP digest authentication
+    other,             ///< anything else
 };
 
 /// The outcome of the session's evaluation of a server's certificate chain and host name against
 /// the system trust store and the configuration's extra certificate authorities.
 struct ServerTrust {
-    std::string host;
-    int port = 0;
-    bool evaluatedAsTrusted = false;
+    std::string host;                ///< the host name or address the chain was checked against
+    int port = 0;                    ///< the server's port
+    bool evaluatedAsTrusted = false; ///< true when the chain and host name are trusted
     /// Why the evaluation failed (OpenSSL's wording), empty when trusted.
     std::string failureReason;
     /// The chain the server presented, leaf first, each certificate in PEM form.
@@ -34,10 +35,12 @@ struct ServerTrust {
     bool operator==(const ServerTrust&) const = default;
 };
 
+/// The server a challenge is about, and what it asks to be authenticated.
 struct ProtectionSpace {
-    std::string host;
-    int port = 0;
+    std::string host;     ///< the server's host name or address
+    int port = 0;         ///< the server's port
     std::string protocol; ///< "https"
+    /// What is to be authenticated.
     AuthenticationMethod authenticationMethod = AuthenticationMethod::other;
     /// Present for AuthenticationMethod::serverTrust.
     std::optional<ServerTrust> serverTrust;
@@ -46,13 +49,15 @@ struct ProtectionSpace {
     bool operator==(const ProtectionSpace&) const = default;
 };
 
+/// A challenge the session puts to its delegate (HttpSessionDelegate::urlSession).
 struct AuthenticationChallenge {
-    ProtectionSpace protectionSpace;
+    ProtectionSpace protectionSpace; ///< the server and what it asks to be authenticated
 
     /// Equal when every field is equal.
     bool operator==(const AuthenticationChallenge&) const = default;
 };
 
+/// The delegate's answer to a challenge.
 enum class AuthChallengeDisposition {
     /// Go on with the credential given. For server trust the session still goes on only when its
     /// own evaluation found the chain trusted: an answer cannot make an untrusted chain pass.
@@ -65,6 +70,7 @@ enum class AuthChallengeDisposition {
     rejectProtectionSpace,
 };
 
+/// What the delegate answers a challenge with.
 struct UrlCredential {
     /// Set for a credential that accepts a server's trust.
     std::optional<ServerTrust> serverTrust;

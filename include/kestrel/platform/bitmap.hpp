@@ -16,8 +16,8 @@ namespace kestrel::platform {
 
 /// A width and a height in points; either may be fractional.
 struct Size {
-    CGFloat width = 0;
-    CGFloat height = 0;
+    CGFloat width = 0;  ///< in points
+    CGFloat height = 0; ///< in points
     /// Equal when every field is equal.
     bool operator==(const Size&) const = default;
 };
@@ -86,13 +86,21 @@ public:
     /// A bitmap without pixels that only has a point size.
     static std::shared_ptr<const Bitmap> placeholder(Size size);
 
-    Size size() const { return size_; }            // in points
-    CGFloat scale() const { return scale_; }       // pixels per point
-    int pixelWidth() const { return pixelWidth_; } // 0 when there are no pixels
+    /// The size in points.
+    Size size() const { return size_; }
+    /// Pixels per point.
+    CGFloat scale() const { return scale_; }
+    /// Width in pixels; 0 when there are no pixels.
+    int pixelWidth() const { return pixelWidth_; }
+    /// Height in pixels; 0 when there are no pixels.
     int pixelHeight() const { return pixelHeight_; }
+    /// How the bytes of one pixel are laid out.
     PixelFormat format() const { return format_; }
+    /// Bytes from the start of one row to the start of the next.
     std::size_t stride() const { return stride_; }
-    const std::uint8_t* pixels() const { return pixels_; } // null when there are no pixels
+    /// The first byte of the first row; null when there are no pixels.
+    const std::uint8_t* pixels() const { return pixels_; }
+    /// False for a placeholder, which has only a size.
     bool hasPixels() const { return pixels_ != nullptr; }
     /// True when the pixels are the bitmap's own buffer (or one it shares with another bitmap
     /// made from it), false when they are borrowed from the host.

@@ -1,7 +1,7 @@
 /// \file
-/// Resource bundles: a folder "<Name>.bundle" holding an information dictionary (Info.json) and one
-/// string table per language (<language>.lproj/Localizable.strings), found by identifier among the
-/// bundles the library has loaded; and the host application's main bundle.
+/// Resource bundles: a folder `<Name>.bundle` holding an information dictionary (Info.json) and
+/// one string table per language (`<language>.lproj/Localizable.strings`), found by identifier
+/// among the bundles the library has loaded; and the host application's main bundle.
 #pragma once
 
 #include <kestrel/json.hpp>
@@ -35,16 +35,17 @@ public:
     /// caller's thread.
     static std::shared_ptr<const Bundle> withIdentifier(std::string_view identifier);
 
-    /// Loads every "<Name>.bundle" folder directly inside `folder` (or `folder` itself when its
+    /// Loads every `<Name>.bundle` folder directly inside `folder` (or `folder` itself when its
     /// name ends in ".bundle"), on the caller's thread. Its bundles are found before every bundle
     /// loaded earlier. Returns how many bundles it loaded; a missing or unreadable folder loads
     /// none.
     static std::size_t addSearchFolder(const std::filesystem::path& folder);
 
     /// The folder searched after those of addSearchFolder; by default the library's installed data
-    /// folder (<prefix>/share/kestrel). An empty path searches no install location. The folder is
+    /// folder (`<prefix>/share/kestrel`). An empty path searches no install location. The folder is
     /// read again at the next look-up.
     static void setInstallLocation(std::filesystem::path folder);
+    /// The folder searched after those of addSearchFolder (see setInstallLocation).
     static std::filesystem::path installLocation();
 
     /// Forgets every loaded bundle and search folder, leaves the install location empty and stops

@@ -14,8 +14,11 @@
 
 namespace kestrel::platform {
 
+/// A serial queue: runs its tasks one at a time, in the order they were added, on a thread of its
+/// own.
 class DispatchQueue {
 public:
+    /// One unit of work.
     using Task = std::function<void()>;
     /// Posts a task to some other serial loop (a host's UI loop); must not run it inline.
     using Executor = std::function<void(Task)>;
@@ -42,6 +45,7 @@ public:
     void sync(const Task& task);
     /// True when called from a task of this queue.
     bool isCurrent() const;
+    /// The label given to create ("main" for the main queue).
     const std::string& label() const { return label_; }
 
 private:

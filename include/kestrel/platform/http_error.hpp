@@ -8,6 +8,7 @@
 
 namespace kestrel::platform {
 
+/// Why an exchange produced no HTTP reply.
 enum class HttpErrorCode {
     cancelled,                  ///< the task or its session was cancelled, or a trust challenge was
     timedOut,                   ///< no progress for the time-out interval
@@ -20,13 +21,15 @@ enum class HttpErrorCode {
     secureConnectionFailed,     ///< the TLS handshake failed for another reason than trust
     serverCertificateUntrusted, ///< the chain or host name did not evaluate as trusted
     dataLengthExceedsMaximum,   ///< the reply body is larger than the configured bound
-    unknown,
+    unknown,                    ///< any other transport failure
 };
 
 /// The case name, e.g. "timedOut".
 std::string_view errorCodeName(HttpErrorCode code);
 
+/// A transport error of HttpSession: why an exchange produced no HTTP reply.
 struct HttpError {
+    /// What kind of failure it is.
     HttpErrorCode code = HttpErrorCode::unknown;
     /// What the transport said, for diagnostics; may be empty.
     std::string message;

@@ -14,15 +14,18 @@ namespace kestrel::platform {
 
 /// One header line. Names are compared without regard to case; values are sent as they stand.
 struct HttpHeader {
-    std::string name;
-    std::string value;
+    std::string name;  ///< the field name
+    std::string value; ///< the field value
 
     /// Equal when every field is equal.
     bool operator==(const HttpHeader&) const = default;
 };
 
+/// An HTTP request as handed to HttpSession::dataTask.
 struct HttpRequest {
+    /// A GET request without address.
     HttpRequest() = default;
+    /// A GET request to the given address.
     explicit HttpRequest(std::string url) : url(std::move(url)) {}
 
     /// An absolute http:// or https:// address. Checked when the task starts: anything else fails

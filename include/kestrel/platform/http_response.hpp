@@ -11,9 +11,11 @@
 
 namespace kestrel::platform {
 
+/// The status line and headers of an HTTP reply, as handed to a data task's handler.
 struct HttpResponse {
     /// The address the reply came from.
     std::string url;
+    /// The status of the final reply, e.g. 200.
     int statusCode = 0;
     /// The headers of the final reply in the order received (interim 1xx replies are left out).
     std::vector<HttpHeader> headers;

@@ -21,8 +21,10 @@ namespace kestrel::platform {
 
 class HttpSession;
 
+/// Answers the authentication challenges of a session.
 class HttpSessionDelegate {
 public:
+    /// Takes the answer to a challenge, and the credential for useCredential.
     using ChallengeCompletion =
         std::function<void(AuthChallengeDisposition, std::optional<UrlCredential>)>;
 
@@ -50,9 +52,12 @@ public:
     virtual void cancel() = 0;
     /// Unique within the session, increasing in creation order.
     virtual std::uint64_t taskIdentifier() const = 0;
+    /// The request the task was created with.
     virtual const HttpRequest& originalRequest() const = 0;
 };
 
+/// Sends HTTP(S) requests on a transfer thread of its own and hands every reply to a handler on
+/// its serial delegate queue.
 class HttpSession {
 public:
     /// Called once per resumed task with (body, response, error): body and response when a reply
@@ -84,7 +89,9 @@ public:
     virtual std::shared_ptr<HttpDataTask> dataTask(HttpRequest request,
                                                    CompletionHandler completionHandler) = 0;
 
+    /// The configuration the session was created with.
     virtual const HttpSessionConfiguration& configuration() const = 0;
+    /// The delegate given at creation (not owned); null when there is none.
     virtual HttpSessionDelegate* delegate() const = 0;
     /// The serial queue on which handlers and delegate calls run.
     virtual DispatchQueue& delegateQueue() const = 0;

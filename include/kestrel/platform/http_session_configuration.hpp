@@ -9,6 +9,7 @@
 
 namespace kestrel::platform {
 
+/// Settings of an HttpSession, fixed when the session is created.
 struct HttpSessionConfiguration {
     /// Time-out of requests that set none: how long an exchange may go without progress.
     std::chrono::duration<double> timeoutIntervalForRequest{60.0};

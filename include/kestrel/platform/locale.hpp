@@ -10,12 +10,13 @@
 
 namespace kestrel::platform {
 
+/// The user's languages and current locale. Every call is static and safe from any thread.
 class Locale {
 public:
     /// The user's languages, most wanted first, never empty: each entry of the colon-separated
     /// LANGUAGE list, then the first of LC_ALL, LC_MESSAGES and LANG that is set, each as a
     /// language tag, duplicates dropped. Entries that are not locale names ("C", "POSIX", text that
-    /// is not language[_REGION][.codeset][@modifier]) are skipped; when none is left the list is
+    /// is not `language[_REGION][.codeset][@modifier]`) are skipped; when none is left the list is
     /// ["en"]. Read anew on each call; any thread.
     static std::vector<std::string> preferredLanguages();
 
@@ -23,6 +24,7 @@ public:
     /// LC_MESSAGES and LANG that is set. The C or POSIX locale, or none, gives the language "en"
     /// and no region; a locale name without region gives no region. Any thread.
     static std::optional<std::string> languageCode();
+    /// The current locale's region, as described for languageCode.
     static std::optional<std::string> regionCode();
 
     /// Replaces what preferredLanguages returns (a host's own language choice, or a test's). Empty

@@ -16,21 +16,26 @@
 
 namespace kestrel::platform {
 
+/// One posted notification.
 struct Notification {
-    std::string name;
+    std::string name; ///< the name it was posted with
     /// What the poster passed as the notification's object (empty when none); the reachability
     /// monitor passes a std::shared_ptr<Reachability>.
     std::any object;
 };
 
+/// Delivers named notifications to every observer of that name, on the posting thread or on a
+/// queue of the observer's choosing.
 class NotificationCenter {
 public:
+    /// An observer's function, called with each notification it observes.
     using Block = std::function<void(const Notification&)>;
 
     /// Names one added observer; pass it to removeObserver. A default-made token names none.
     class ObserverToken {
     public:
         ObserverToken() = default;
+        /// True when the token names an observer (it may have been removed since).
         explicit operator bool() const { return entry_ != nullptr; }
 
     private:

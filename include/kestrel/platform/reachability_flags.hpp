@@ -17,14 +17,23 @@ using ReachabilityFlags = std::uint32_t;
 
 /// The bits of ReachabilityFlags, with the values hosts and tests may rely on.
 struct ReachabilityFlag {
+    /// A connection would be a transient one. Never set by NetworkReachability.
     static constexpr ReachabilityFlags transientConnection = 0x1;
+    /// The target can be reached with the current configuration.
     static constexpr ReachabilityFlags reachable = 0x2;
+    /// A connection must be made first.
     static constexpr ReachabilityFlags connectionRequired = 0x4;
+    /// A connection is made on traffic. Never set by NetworkReachability.
     static constexpr ReachabilityFlags connectionOnTraffic = 0x8;
+    /// The user must act before a connection. Never set by NetworkReachability.
     static constexpr ReachabilityFlags interventionRequired = 0x10;
+    /// A connection is made on demand. Never set by NetworkReachability.
     static constexpr ReachabilityFlags connectionOnDemand = 0x20;
+    /// The target is one of this machine's own addresses.
     static constexpr ReachabilityFlags isLocalAddress = 0x10000;
+    /// The target is reached without a gateway.
     static constexpr ReachabilityFlags isDirect = 0x20000;
+    /// The path is a cellular link.
     static constexpr ReachabilityFlags isWWAN = 0x40000;
 };
 

@@ -11,9 +11,9 @@ namespace kestrel::platform {
 /// The main screen's bounds in points (not pixels), in the current orientation, and the number of
 /// pixels per point.
 struct ScreenMetrics {
-    double width = 0;
-    double height = 0;
-    double scale = 1;
+    double width = 0;  ///< in points
+    double height = 0; ///< in points
+    double scale = 1;  ///< pixels per point
 
     /// Equal when every field is equal.
     bool operator==(const ScreenMetrics&) const = default;

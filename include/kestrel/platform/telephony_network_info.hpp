@@ -40,6 +40,7 @@ public:
 /// not there or answers with anything unexpected.
 class ModemManagerTelephony final : public TelephonyNetworkInfo {
 public:
+    /// Where to find the bus, and how long to wait for it.
     struct Options {
         /// A D-Bus address ("unix:path=/run/dbus/system_bus_socket"); empty for the system bus,
         /// which is DBUS_SYSTEM_BUS_ADDRESS where that is set.
@@ -49,7 +50,9 @@ public:
         std::chrono::milliseconds timeout{250};
     };
 
+    /// A source on the system bus with a 250 ms time-out.
     ModemManagerTelephony();
+    /// A source with the given bus and time-out.
     explicit ModemManagerTelephony(Options options);
 
     std::optional<std::string> currentRadioAccessTechnology() const override;

@@ -5,6 +5,7 @@
 
 namespace kestrel::platform {
 
+/// Horizontal alignment of text.
 enum class TextAlignment { left, center, right };
 
 } // namespace kestrel::platform
