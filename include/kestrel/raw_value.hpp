@@ -12,10 +12,12 @@
 namespace kestrel {
 
 /// Specialised by each enumeration with a constexpr table of its cases in declaration order:
+/// \code
 ///   template <> struct EnumRawValues<ImageSize> {
 ///       static constexpr std::array values{
 ///           std::pair{ImageSize::cover, std::string_view("cover")}, ...};
 ///   };
+/// \endcode
 template <typename E>
 struct EnumRawValues;
 

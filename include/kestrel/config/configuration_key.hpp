@@ -13,6 +13,7 @@
 
 namespace kestrel {
 
+/// An entry of the library's configuration dictionary; its raw value is the dictionary key.
 /// Declaration order is meaningful: it is the order of allConfigurationKeys, of the configuration
 /// listing and the hash value of each key.
 enum class ConfigurationKey {

@@ -13,6 +13,7 @@
 
 namespace kestrel {
 
+/// The library's configuration dictionary, with typed look-ups by ConfigurationKey.
 /// Every look-up answers: a missing entry, or one that is not a text, reads as "", 0.0 or 0.
 /// Nothing here throws, prints an error or blocks; an instance is read-only after construction and
 /// may be used from any thread.

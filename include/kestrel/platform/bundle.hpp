@@ -16,6 +16,7 @@
 
 namespace kestrel::platform {
 
+/// A resource bundle: an information dictionary and string tables per language.
 /// A loaded bundle never changes; it can be read from any thread without a lock. The static calls
 /// that load, find and unload bundles may be called from any thread at any time. Nothing here
 /// throws for a missing, unreadable or malformed file: a broken Info.json leaves the bundle without

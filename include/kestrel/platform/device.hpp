@@ -34,6 +34,7 @@ public:
 
 /// The built-in device of a Linux system. All files are read below root ("/" for the running
 /// system; a test hands in a folder of its own), each at most 64 KiB, regular files only:
+/// \verbatim
 ///   name           PRETTY_HOSTNAME of etc/machine-info, else the kernel's host name
 ///                  (proc/sys/kernel/hostname, else uname), else "localhost"
 ///   model          sys/class/dmi/id/product_name, else proc/device-tree/model, else "Computer";
@@ -41,6 +42,7 @@ public:
 ///                  "Default string") count as no name
 ///   systemName     NAME of etc/os-release (else usr/lib/os-release), else uname's system name
 ///   systemVersion  VERSION_ID of the same file, else uname's kernel release
+/// \endverbatim
 /// Values have surrounding white space and control characters removed.
 class SystemDevice final : public Device {
 public:

@@ -11,16 +11,22 @@
 
 namespace kestrel::platform {
 
+/// The built-in flag source: the flags of one network target (an address, any route, or a host
+/// name) read from the kernel's routes, links and addresses, with a callback when they change.
+///
 /// Flags on Linux:
+/// \verbatim
 ///   reachable           the kernel has a route to the target whose interface is up and running
 ///                       (for the zero address: a default route, IPv4 first, then IPv6);
 ///   isDirect            that route has no gateway (the target is on the link, or the link is
 ///                       point to point), or the target is a local address;
 ///   isLocalAddress      the target is one of this machine's own addresses;
 ///   isWWAN              that route leaves through a cellular interface (WWAN, rmnet or PPP
-///                       links; the one rule is isCellularLink in src/platform/cellular_link.hpp);
+///                       links; the one rule is isCellularLink in
+///                       src/platform/network/cellular_link.hpp);
 ///   connectionRequired  no usable route, but an interface is administratively up and waiting
 ///                       for its carrier; or a host name that does not resolve.
+/// \endverbatim
 /// The other bits are never set. Changes are followed through rtnetlink events on one thread shared
 /// by all targets; nothing is polled and no traffic is sent (except name look-ups for name
 /// targets).

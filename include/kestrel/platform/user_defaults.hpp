@@ -16,9 +16,9 @@ namespace kestrel::platform {
 /// as text and text never as a Boolean.
 using DefaultsValue = std::variant<std::string, bool, double>;
 
-/// The store interface. Every operation may be called from any thread; the last write of a key
-/// wins. No operation throws: a read that cannot be served gives absent, a write that cannot be
-/// stored is dropped with one diagnostic line.
+/// A per-application key-value store of typed values. Every operation may be called from any
+/// thread; the last write of a key wins. No operation throws: a read that cannot be served gives
+/// absent, a write that cannot be stored is dropped with one diagnostic line.
 class UserDefaults {
 public:
     virtual ~UserDefaults() = default;

@@ -12,7 +12,7 @@
 
 namespace kestrel {
 
-/// A plain value passed to completions; never thrown.
+/// The error of the classic completions, also in Failure::error: a plain value, never thrown.
 enum class KestrelError {
     notEnrichedImage,  ///< the service call failed: transport, missing body, status, decoding
     parametersMissing, ///< the request could not be built: no image or no language code

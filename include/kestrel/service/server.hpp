@@ -41,7 +41,8 @@ public:
     using ImageResultCompletion = std::function<void(Result<Image> result)>;
     /// The completion of the pictureSearch overload that says why a call failed (see Failure).
     using PicturesResultCompletion = std::function<void(Result<std::vector<Picture>> result)>;
-    /// A click's value is the reply body as text (absent when it is not UTF-8).
+    /// The completion of the clicksWithSessionId overload that says why a call failed (see
+    /// Failure); a click's value is the reply body as text (absent when it is not UTF-8).
     using ClickResultCompletion = std::function<void(Result<std::optional<std::string>> result)>;
 
     /// The one instance the library uses, made on first use (from any thread) and never destroyed.
