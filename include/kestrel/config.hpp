@@ -1,4 +1,5 @@
-// The configuration family: the configuration dictionary and its keys, the settings, reachability.
+/// \file
+/// The configuration family: the configuration dictionary and its keys, the settings, reachability.
 #pragma once
 
 #include <kestrel/config/bundle_identifier.hpp>

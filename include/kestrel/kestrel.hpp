@@ -1,4 +1,5 @@
-// Every public type of the library.
+/// \file
+/// Every public type of the library.
 #pragma once
 
 #include <kestrel/cg_float.hpp>

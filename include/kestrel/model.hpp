@@ -1,4 +1,5 @@
-// The records decoded from the recognition service's replies.
+/// \file
+/// The records decoded from the recognition service's replies.
 #pragma once
 
 #include <kestrel/model/action.hpp>

@@ -1,4 +1,5 @@
-// The platform stand-ins: bundles, locale, settings store, HTTP session, images, device, network.
+/// \file
+/// The platform stand-ins: bundles, locale, settings store, HTTP session, images, device, network.
 #pragma once
 
 #include <kestrel/platform/authentication_challenge.hpp>

@@ -1,5 +1,6 @@
-// Raw values of the library's enumerations: rawValue(e) gives the text or number of a case, and
-// fromRawValue<E>(raw) finds the case by an exact, case-sensitive match, or gives absent.
+/// \file
+/// Raw values of the library's enumerations: rawValue(e) gives the text or number of a case, and
+/// fromRawValue<E>(raw) finds the case by an exact, case-sensitive match, or gives absent.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +11,13 @@
 
 namespace kestrel {
 
-// Specialised by each enumeration with a constexpr table of its cases in declaration order:
-//   template <> struct EnumRawValues<ImageSize> {
-//       static constexpr std::array values{
-//           std::pair{ImageSize::cover, std::string_view("cover")}, ...};
-//   };
+/// Specialised by each enumeration with a constexpr table of its cases in declaration order:
+/// \code
+///   template <> struct EnumRawValues<ImageSize> {
+///       static constexpr std::array values{
+///           std::pair{ImageSize::cover, std::string_view("cover")}, ...};
+///   };
+/// \endcode
 template <typename E>
 struct EnumRawValues;
 
@@ -34,8 +37,8 @@ struct RawTypes<std::string_view> {
 };
 } // namespace detail
 
-// The raw value of a case: std::string for enumerations with text raw values, std::int64_t for
-// those with integer raw values.
+/// The raw value of a case: std::string for enumerations with text raw values, std::int64_t for
+/// those with integer raw values.
 template <typename E>
 typename detail::RawTypes<detail::RawEntry<E>>::Value rawValue(E e) {
     for (const auto& [value, raw] : EnumRawValues<E>::values)
@@ -43,7 +46,7 @@ typename detail::RawTypes<detail::RawEntry<E>>::Value rawValue(E e) {
     return {}; // unreachable for a declared case
 }
 
-// The case whose raw value equals raw exactly; absent for any other value.
+/// The case whose raw value equals raw exactly; absent for any other value.
 template <typename E>
 std::optional<E> fromRawValue(typename detail::RawTypes<detail::RawEntry<E>>::Param raw) {
     for (const auto& [value, entry] : EnumRawValues<E>::values)

@@ -1,4 +1,5 @@
-// The service client family: the Server and its calls, errors, localisation and image preparation.
+/// \file
+/// The service client family: the Server and its calls, errors, localisation and image preparation.
 #pragma once
 
 #include <kestrel/service/call.hpp>

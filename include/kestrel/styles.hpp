@@ -1,4 +1,5 @@
-// The style records of actions and page titles, and the values they are made of.
+/// \file
+/// The style records of actions and page titles, and the values they are made of.
 #pragma once
 
 #include <kestrel/styles/button.hpp>

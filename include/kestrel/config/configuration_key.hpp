@@ -1,5 +1,6 @@
-// ConfigurationKey: the 24 entries of the library's configuration dictionary, with their raw
-// values (the dictionary keys), the list of all keys and a hash equal to the declaration index.
+/// \file
+/// ConfigurationKey: the 24 entries of the library's configuration dictionary, with their raw
+/// values (the dictionary keys), the list of all keys and a hash equal to the declaration index.
 #pragma once
 
 #include <kestrel/raw_value.hpp>
@@ -12,8 +13,9 @@
 
 namespace kestrel {
 
-// Declaration order is meaningful: it is the order of allConfigurationKeys, of the configuration
-// listing and the hash value of each key.
+/// An entry of the library's configuration dictionary; its raw value is the dictionary key.
+/// Declaration order is meaningful: it is the order of allConfigurationKeys, of the configuration
+/// listing and the hash value of each key.
 enum class ConfigurationKey {
     sdkName,
     sdkVersion,
@@ -41,11 +43,12 @@ enum class ConfigurationKey {
     galleryNumberOfItems,
 };
 
-// rawValue(key) and fromRawValue<ConfigurationKey>(text) (exact, case-sensitive match).
+/// rawValue(key) and fromRawValue<ConfigurationKey>(text) (exact, case-sensitive match).
 template <>
 struct EnumRawValues<ConfigurationKey> {
-    using K = ConfigurationKey;
-    using V = std::string_view;
+    using K = ConfigurationKey; ///< Shorthand for the table below.
+    using V = std::string_view; ///< Shorthand for the table below.
+    /// Every case with its raw value, in declaration order.
     static constexpr std::array values{
         std::pair{K::sdkName, V("SDK_NAME")},
         std::pair{K::sdkVersion, V("SDK_VERSION")},
@@ -84,18 +87,21 @@ makeAllConfigurationKeys() {
 }
 } // namespace detail
 
-// ConfigurationKey's allValues: the 24 keys in declaration order, sdkName first and
-// galleryNumberOfItems last.
+/// ConfigurationKey's allValues: the 24 keys in declaration order, sdkName first and
+/// galleryNumberOfItems last.
 inline constexpr auto allConfigurationKeys = detail::makeAllConfigurationKeys();
 
-// The declaration index of a key (0 to 23), which is also its hash value.
+/// The declaration index of a key (0 to 23), which is also its hash value: the one
+/// std::hash<ConfigurationKey> gives, so that keys can key unordered containers.
 constexpr std::size_t hashValue(ConfigurationKey key) { return static_cast<std::size_t>(key); }
 
 } // namespace kestrel
 
+/// \cond
 template <>
 struct std::hash<kestrel::ConfigurationKey> {
     std::size_t operator()(kestrel::ConfigurationKey key) const noexcept {
         return kestrel::hashValue(key);
     }
 };
+/// \endcond

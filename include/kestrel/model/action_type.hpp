@@ -1,4 +1,5 @@
-// The kind of an action: a web address, a contact card, a phone number and so on.
+/// \file
+/// The kind of an action: a web address, a contact card, a phone number and so on.
 #pragma once
 
 #include <kestrel/raw_value.hpp>
@@ -9,12 +10,15 @@
 
 namespace kestrel {
 
-// fromRawValue<ActionType> matches the upper-case raw values exactly; any other text, lower-case
-// forms included, gives absent (never Unknown, which is only the value of "UNKNOWN").
+/// The kind of an action; raw values are the case names in upper case ("URL", "VCARD"...).
+/// fromRawValue<ActionType> matches the upper-case raw values exactly; any other text, lower-case
+/// forms included, gives absent (never Unknown, which is only the value of "UNKNOWN").
 enum class ActionType { Calendar, Url, VCard, Share, Email, Data, Sms, Map, Phone, Text, Unknown };
 
+/// The raw value of each case of ActionType, for rawValue and fromRawValue.
 template <>
 struct EnumRawValues<ActionType> {
+    /// Every case with its raw value, in declaration order.
     static constexpr std::array values{
         std::pair{ActionType::Calendar, std::string_view("CALENDAR")},
         std::pair{ActionType::Url, std::string_view("URL")},

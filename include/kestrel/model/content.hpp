@@ -1,5 +1,6 @@
-// The payload of an action: its content dictionary together with the kind of action it belongs
-// to.
+/// \file
+/// The payload of an action: its content dictionary together with the kind of action it belongs
+/// to.
 #pragma once
 
 #include <kestrel/json.hpp>
@@ -10,20 +11,24 @@
 
 namespace kestrel {
 
+/// The payload of an action: its content dictionary and the kind of action it belongs to.
 struct Content {
-    // The payload exactly as parsed from the service or built for a scanned code: a JSON object
-    // whose keys depend on the kind of action. The library never adds, removes or checks a key.
+    /// The payload exactly as parsed from the service or built for a scanned code: a JSON object
+    /// whose keys depend on the kind of action. The library never adds, removes or checks a key.
     std::optional<JsonValue> dictionary;
+    /// The kind of action the payload belongs to.
     std::optional<ActionType> type;
 
-    // Stores the dictionary (moved in, unchanged) and the type. Never fails; a value that is not
-    // an object is stored as given.
+    /// Stores the dictionary (moved in, unchanged) and the type. Never fails; a value that is not
+    /// an object is stored as given.
     static Content fromDictionary(JsonValue dictionary, ActionType type);
 
-    // Typed views of the payload. Every one of them returns absent, whatever the dictionary holds
-    // and whatever the type is: none reads either field. Read payload values from `dictionary` by
-    // their keys instead (for a scanned web address: "Url", "IsEmbeddedWebView",
-    // "IsAnonymousURL", "ContentType").
+    /// \name Typed views of the payload
+    ///@{
+
+    /// Returns absent, whatever the dictionary holds and whatever the type is, as does every typed
+    /// view: none reads either field. Read payload values from `dictionary` by their keys instead
+    /// (for a scanned web address: "Url", "IsEmbeddedWebView", "IsAnonymousURL", "ContentType").
     std::optional<std::string> text() const;
     std::optional<std::string> vcalendar() const;
     std::optional<bool> isEmbeddedWebView() const;
@@ -42,7 +47,9 @@ struct Content {
     std::optional<double> mapLongitude() const;
     std::optional<double> mapLatitude() const;
     std::optional<std::string> mapSearchAddress() const;
+    ///@}
 
+    /// Equal when every field is equal.
     bool operator==(const Content&) const = default;
 };
 

@@ -1,5 +1,6 @@
-// KestrelError: the two errors the recognition calls hand to the host, with their raw values
-// (localization keys) and their text in the user's language.
+/// \file
+/// KestrelError: the two errors the recognition calls hand to the host, with their raw values
+/// (localization keys) and their text in the user's language.
 #pragma once
 
 #include <kestrel/raw_value.hpp>
@@ -11,15 +12,16 @@
 
 namespace kestrel {
 
-// A plain value passed to completions; never thrown.
+/// The error of the classic completions, also in Failure::error: a plain value, never thrown.
 enum class KestrelError {
-    notEnrichedImage,  // the service call failed: transport, missing body, status, decoding
-    parametersMissing, // the request could not be built: no image or no language code
+    notEnrichedImage,  ///< the service call failed: transport, missing body, status, decoding
+    parametersMissing, ///< the request could not be built: no image or no language code
 };
 
-// rawValue(error) and fromRawValue<KestrelError>(text) (exact, case-sensitive match).
+/// rawValue(error) and fromRawValue<KestrelError>(text) (exact, case-sensitive match).
 template <>
 struct EnumRawValues<KestrelError> {
+    /// Every case with its raw value, in declaration order.
     static constexpr std::array values{
         std::pair{KestrelError::notEnrichedImage,
                   std::string_view("actions.list.error.not_enriched_image")},
@@ -27,8 +29,8 @@ struct EnumRawValues<KestrelError> {
     };
 };
 
-// The error's text in the user's language: tr(rawValue(error)); at worst the raw value itself.
-// Any thread.
+/// The error's text in the user's language: tr(rawValue(error)); at worst the raw value itself.
+/// Any thread.
 std::string localizedString(KestrelError error);
 
 } // namespace kestrel
