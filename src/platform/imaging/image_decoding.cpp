@@ -24,9 +24,17 @@ bool fits(std::int64_t width, std::int64_t height) {
            height <= Bitmap::maxPixelSide && width * height <= Bitmap::maxPixelCount;
 }
 
-// Whether the JPEG's frame is Huffman-coded (every SOF but the arithmetic-coded ones), read from
-// its markers; absent when no frame header is found.
-std::optional<bool> huffmanCoded(std::span<const std::uint8_t> bytes) {
+// What the decoder needs from a JPEG's markers before it decodes: whether the frame is
+// Huffman-coded (every SOF but the arithmetic-coded ones; absent when no frame header is found),
+// and whether an Adobe segment says that CMYK samples are stored inverted, as Adobe's
+// applications write them.
+struct JpegMarkers {
+    std::optional<bool> huffmanCoded;
+    bool adobe = false;
+};
+
+JpegMarkers readMarkers(std::span<const std::uint8_t> bytes) {
+    JpegMarkers found;
     std::size_t at = 2; // after SOI
     while (at + 4 <= bytes.size() && bytes[at] == 0xFF) {
         const std::uint8_t marker = bytes[at + 1];
@@ -34,11 +42,29 @@ std::optional<bool> huffmanCoded(std::span<const std::uint8_t> bytes) {
             ++at;
             continue;
         }
+        if (marker == 0xDA) break; // start of scan: no header segment follows
+        const std::size_t length = std::size_t{bytes[at + 2]} << 8 | bytes[at + 3];
         if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return marker < 0xC8;
-        at += 2 + (std::size_t{bytes[at + 2]} << 8 | bytes[at + 3]);
+            found.huffmanCoded = marker < 0xC8;
+        if (marker == 0xEE && length >= 7 && at + 9 <= bytes.size() &&
+            std::memcmp(&bytes[at + 4], "Adobe", 5) == 0)
+            found.adobe = true;
+        at += 2 + length;
     }
-    return std::nullopt;
+    return found;
+}
+
+// Turns decoded CMYK into opaque RGB in place, as ink on white paper: each channel is what its
+// ink and the black leave of the light. Adobe's files store the samples inverted (255 = no ink).
+void inkToRgb(std::vector<std::uint8_t>& pixels, bool inverted) {
+    for (std::size_t i = 0; i + 3 < pixels.size(); i += 4) {
+        const unsigned k = inverted ? pixels[i + 3] : 255u - pixels[i + 3];
+        for (std::size_t c = 0; c < 3; ++c) {
+            const unsigned light = inverted ? pixels[i + c] : 255u - pixels[i + c];
+            pixels[i + c] = static_cast<std::uint8_t>((light * k + 127) / 255);
+        }
+        pixels[i + 3] = 255;
+    }
 }
 
 // A file too small to hold the pixels its header claims is refused before anything is allocated:
@@ -64,7 +90,8 @@ std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, in
     if (tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
         return nullptr;
     if (width <= 0 || height <= 0) return nullptr;
-    if (huffmanCoded(bytes).value_or(false) && !couldHold(bytes.size(), width, height, true))
+    const JpegMarkers markers = readMarkers(bytes);
+    if (markers.huffmanCoded.value_or(false) && !couldHold(bytes.size(), width, height, true))
         return nullptr;
 
     // The smallest DCT-domain reduction that still gives the caller the size asked for.
@@ -87,12 +114,18 @@ std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, in
     if (!fits(scaledW, scaledH)) return nullptr;
 
     const bool gray = colorspace == TJCS_GRAY;
+    // Print workflows write CMYK, or YCCK, which TurboJPEG turns back into CMYK.
+    const bool ink = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
     const int bpp = gray ? 1 : 4;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(scaledW) * scaledH * bpp);
     // A warning (truncated data, a corrupt segment) is a failure too: never half an image.
     if (tjDecompress2(tj.get(), data, size, pixels.data(), scaledW, scaledW * bpp, scaledH,
-                      gray ? TJPF_GRAY : TJPF_RGBA, TJFLAG_STOPONWARNING) != 0)
+                      gray  ? TJPF_GRAY
+                      : ink ? TJPF_CMYK
+                            : TJPF_RGBA,
+                      TJFLAG_STOPONWARNING) != 0)
         return nullptr;
+    if (ink) inkToRgb(pixels, markers.adobe);
 
     const int orientation = exif::jpegOrientation(bytes);
     if (orientation != 1)

@@ -172,6 +172,36 @@ TEST(BitmapDecoding, PngFromAnIndependentEncoder) {
     EXPECT_EQ(pixel(*b, 0, 0).r, 122);
 }
 
+// CMYK and YCCK, as print workflows write them, are ink on white paper. Files with an Adobe
+// segment (libjpeg adds one, as Adobe's applications do) store the samples inverted.
+TEST(BitmapDecoding, CmykAndYcckAreInkOnPaper) {
+    // Paper, cyan, magenta with yellow, half black, black: 16 × 16 patches side by side.
+    const int inks[5][4] = {
+        {0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 128}, {0, 0, 0, 255}};
+    const Rgba light[5] = {solid(255, 255, 255), solid(0, 255, 255), solid(255, 0, 0),
+                           solid(127, 127, 127), solid(0, 0, 0)};
+    for (const auto& [stored, adobe] :
+         {std::pair{JCS_CMYK, true}, std::pair{JCS_YCCK, true}, std::pair{JCS_CMYK, false}}) {
+        std::vector<std::uint8_t> px;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 80; ++x)
+                for (int ink : inks[x / 16])
+                    px.push_back(static_cast<std::uint8_t>(adobe ? 255 - ink : ink));
+        const auto jpeg = encodeJpeg(px, 80, 16, 4, 95, stored, adobe);
+        const auto b = Bitmap::fromEncoded(jpeg);
+        ASSERT_TRUE(b) << stored;
+        EXPECT_EQ(b->format(), PixelFormat::rgba8Premultiplied);
+        for (int i = 0; i < 5; ++i) {
+            const Rgba got = pixel(*b, i * 16 + 8, 8);
+            EXPECT_NEAR(got.r, light[i].r, 3) << stored << adobe << " patch " << i;
+            EXPECT_NEAR(got.g, light[i].g, 3) << stored << adobe << " patch " << i;
+            EXPECT_NEAR(got.b, light[i].b, 3) << stored << adobe << " patch " << i;
+            EXPECT_EQ(got.a, 255);
+        }
+        EXPECT_EQ(Bitmap::fromEncoded(jpeg, 20)->pixelWidth(), 20); // a quarter-scale decode
+    }
+}
+
 // A few hundred bytes whose header claims a huge picture are refused before the pixels are
 // allocated: the child has far less address space than such a picture needs.
 TEST(BitmapDecoding, FilesTooSmallForTheSizeTheyClaimAreRefusedCheaply) {

@@ -110,8 +110,12 @@ inline Decoded decodeJpeg(const std::vector<std::uint8_t>& bytes) {
 }
 
 // Encodes packed RGB (components 3) or grey (1) with libjpeg's own interface.
+// Four components are CMYK samples, stored as `stored` (JCS_CMYK or JCS_YCCK) and marked with an
+// Adobe segment unless `adobeMarker` is false.
 inline std::vector<std::uint8_t> encodeJpeg(const std::vector<std::uint8_t>& px, int w, int h,
-                                            int components, int quality = 95) {
+                                            int components, int quality = 95,
+                                            J_COLOR_SPACE stored = JCS_UNKNOWN,
+                                            bool adobeMarker = true) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr err{};
     cinfo.err = jpeg_std_error(&err);
@@ -123,8 +127,10 @@ inline std::vector<std::uint8_t> encodeJpeg(const std::vector<std::uint8_t>& px,
     cinfo.image_width = static_cast<JDIMENSION>(w);
     cinfo.image_height = static_cast<JDIMENSION>(h);
     cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
+    if (stored != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, stored);
+    cinfo.write_Adobe_marker = cinfo.write_Adobe_marker && adobeMarker;
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
