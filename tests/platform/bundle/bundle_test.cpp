@@ -72,7 +72,9 @@ TEST(BundleReading, BrokenInformationDictionaryStillHasItsTables) {
     ASSERT_TRUE(bundle);
     EXPECT_FALSE(bundle->infoDictionary());
     EXPECT_FALSE(bundle->bundleIdentifier());
-    EXPECT_EQ(bundle->localizedString("k", {"fr"}), "v"); // "en" as development language
+    EXPECT_EQ(bundle->localizedString("k", {"fr"}), "v");           // "en" as development language
+    folder.write("y.bundle/Info.json", "[\"CFBundleIdentifier\"]"); // JSON, but not an object
+    EXPECT_FALSE(Bundle::atPath(folder.path() / "y.bundle")->infoDictionary());
 
     EXPECT_FALSE(Bundle::atPath(folder.path() / "missing.bundle"));
     EXPECT_FALSE(Bundle::atPath(folder.write("file.bundle", "{}")));

@@ -28,6 +28,7 @@ protected:
 TEST(LocaleTags, PosixNamesBecomeLanguageTags) {
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
         {"de_DE.UTF-8@euro", "de-DE"}, {"EN_us", "en-US"},        {"zh_Hant_TW", "zh-Hant-TW"},
+        {"es_419", "es-419"},          {"ca_ad", "ca-AD"},        {"en_USA", std::nullopt},
         {"C.UTF-8", std::nullopt},     {"english", std::nullopt}, {"../../etc", std::nullopt}};
     for (const auto& [name, tag] : cases) EXPECT_EQ(Locale::languageTag(name), tag) << name;
 }
