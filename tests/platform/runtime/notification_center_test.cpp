@@ -51,18 +51,25 @@ TEST(NotificationCenterRemoval, RemovedObserverIsNeverCalledEvenWhenItRemovesIts
     EXPECT_EQ(calls, 2);
 }
 
+// A delivery queued behind a held task is dropped when its observer is removed, or its centre
+// destroyed, before the task lets it run.
 TEST(NotificationCenterRemoval, QueuedDeliveryOfARemovedObserverIsDropped) {
-    NotificationCenter center;
-    auto queue = DispatchQueue::create("test.removal");
-    std::promise<void> release;
-    queue->async([released = release.get_future().share()] { released.wait(); });
-    std::atomic<int> calls{0};
-    auto token = center.addObserver("n", queue, [&](const Notification&) { ++calls; });
-    center.post("n"); // queued behind the held task
-    center.removeObserver(token);
-    release.set_value();
-    queue->sync([] {});
-    EXPECT_EQ(calls.load(), 0);
+    for (const bool destroyCentre : {false, true}) {
+        auto center = std::make_unique<NotificationCenter>();
+        auto queue = DispatchQueue::create("test.removal");
+        std::promise<void> release;
+        queue->async([released = release.get_future().share()] { released.wait(); });
+        std::atomic<int> calls{0};
+        auto token = center->addObserver("n", queue, [&](const Notification&) { ++calls; });
+        center->post("n"); // queued behind the held task
+        if (destroyCentre)
+            center.reset();
+        else
+            center->removeObserver(token);
+        release.set_value();
+        queue->sync([] {});
+        EXPECT_EQ(calls.load(), 0) << (destroyCentre ? "centre destroyed" : "observer removed");
+    }
 }
 
 } // namespace
