@@ -17,14 +17,16 @@ using DefaultsValue = std::variant<std::string, bool, double>;
 
 // The store interface. Every operation may be called from any thread; the last write of a key wins.
 // No operation throws: a read that cannot be served gives absent, a write that cannot be stored is
-// dropped with one diagnostic line.
+// dropped with one diagnostic line. A write is seen by reads in this process at once.
 class UserDefaults {
 public:
     virtual ~UserDefaults() = default;
 
     // The value stored under key, or absent.
     virtual std::optional<DefaultsValue> valueForKey(std::string_view key) = 0;
-    // Stores value under key, replacing any earlier value; durable once it returns.
+    // Stores value under key, replacing any earlier value; durable once it returns, unless another
+    // process holds the file's write lock: then the write is finished later, in order, on the
+    // store's own queue, and the call returns without waiting for it.
     virtual void setValue(std::string_view key, const DefaultsValue& value) = 0;
     virtual void removeObjectForKey(std::string_view key) = 0;
 
@@ -42,6 +44,8 @@ public:
 
     // A store kept in an SQLite file at path. The file and its folder are created when missing,
     // owner-only (0600 / 0700) since the store holds the API key.
+    // Destroying the store finishes the writes still waiting for another process's lock, waiting
+    // up to 5 s for it, before it returns.
     static std::shared_ptr<UserDefaults> openFile(const std::filesystem::path& path);
 
     // $XDG_CONFIG_HOME (else ~/.config) / <application name> / "defaults.sqlite", where the

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -39,6 +41,14 @@ pid_t spawn(const std::filesystem::path& path, Body body) {
         ::_exit(0);
     }
     return pid;
+}
+
+// Runs SQL on a connection of the test's own, as another process's copy of the library would.
+sqlite3* openRaw(const std::filesystem::path& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    return db;
 }
 
 int waitExit(pid_t pid) {
@@ -211,6 +221,52 @@ TEST(UserDefaultsProcesses, TwoWritersAtOnceLoseNothing) {
         for (int i = 0; i < perWriter; ++i)
             EXPECT_EQ(store->valueForKey("w" + std::to_string(w) + "-" + std::to_string(i)),
                       DefaultsValue(static_cast<double>(i)));
+}
+
+TEST(UserDefaultsProcesses, FirstOpenWaitsForAnotherWriter) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    // Another process is writing the new file: making it a WAL needs the file to itself.
+    sqlite3* writer = openRaw(path, "CREATE TABLE t (x); BEGIN; INSERT INTO t VALUES (1)");
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    UserDefaults::openFile(path)->setValue("k", true);
+    release.join();
+    sqlite3_close(writer);
+    EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("k"), DefaultsValue(true));
+}
+
+TEST(UserDefaultsProcesses, BusyStoreFinishesWritesLaterWithoutBlocking) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    auto store = UserDefaults::openFile(path);
+    store->setValue("k", std::string("old"));
+    sqlite3* other = openRaw(path, "BEGIN IMMEDIATE"); // another process holds the write lock
+    const auto start = std::chrono::steady_clock::now();
+    store->setValue("k", std::string("new"));
+    store->setValue("k", std::string("newest"));
+    store->setValue("j", true);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(store->stringForKey("k"), "newest"); // this process sees its writes at once
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    for (int i = 0; i < 500 && UserDefaults::openFile(path)->stringForKey("k") != "newest"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(UserDefaults::openFile(path)->stringForKey("k"), "newest");
+    // Still pending when the store goes: written before it is gone.
+    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    store->setValue("k", std::string("last"));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    store.reset();
+    release.join();
+    sqlite3_close(other);
+    auto reopened = UserDefaults::openFile(path);
+    EXPECT_EQ(reopened->stringForKey("k"), "last");
+    EXPECT_EQ(reopened->valueForKey("j"), DefaultsValue(true));
 }
 
 TEST(UserDefaultsProcesses, KilledWriterLeavesTheLastCommittedValue) {
