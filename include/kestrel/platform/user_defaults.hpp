@@ -16,8 +16,9 @@ namespace kestrel::platform {
 using DefaultsValue = std::variant<std::string, bool, double>;
 
 // The store interface. Every operation may be called from any thread; the last write of a key wins.
-// No operation throws: a read that cannot be served gives absent, a write that cannot be stored is
-// dropped with one diagnostic line. A write is seen by reads in this process at once.
+// No operation throws: a read that cannot be served gives absent. A write is seen by reads in this
+// process at once; one that cannot be stored is kept in memory until the process ends, with one
+// diagnostic line.
 class UserDefaults {
 public:
     virtual ~UserDefaults() = default;
@@ -43,7 +44,10 @@ public:
     static void setStandard(std::shared_ptr<UserDefaults> store);
 
     // A store kept in an SQLite file at path. The file and its folder are created when missing,
-    // owner-only (0600 / 0700) since the store holds the API key.
+    // owner-only (0600 / 0700) since the store holds the API key; wider rights on existing ones
+    // are taken back. A folder that is a link, or that another user owns or controls, is not used:
+    // the settings are then kept in memory. A folder that cannot be written is read, and changes
+    // are kept in memory.
     // Destroying the store finishes the writes still waiting for another process's lock, waiting
     // up to 5 s for it, before it returns.
     static std::shared_ptr<UserDefaults> openFile(const std::filesystem::path& path);

@@ -1,11 +1,11 @@
 #include "platform/storage/sqlite_user_defaults.hpp"
 
-#include "platform/storage/private_file.hpp"
 #include "platform/storage/sqlite_statement.hpp"
 #include "support/diagnostics.hpp"
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <string>
@@ -39,6 +39,39 @@ bool isBusy(int code) {
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
+// True when no other user can read or swap the folder: a real folder (not a link) of this user's
+// with no rights for anyone else (wider ones are taken back), inside folders that only this user
+// or root can change, or that are sticky like /tmp.
+bool isPrivateFolder(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+              ((st.st_mode & 077) == 0 || ::fchmod(fd, st.st_mode & 0700) == 0);
+    ::close(fd);
+    for (auto up = folder.parent_path(); ok; up = up.parent_path()) {
+        ok = ::stat(up.c_str(), &st) == 0 && (st.st_uid == ::geteuid() || st.st_uid == 0) &&
+             ((st.st_mode & S_IWOTH) == 0 || (st.st_mode & S_ISVTX) != 0);
+        if (up == up.parent_path()) break;
+    }
+    return ok;
+}
+
+// A file: URI for path, with the characters that URIs give a meaning escaped.
+std::string fileUri(const std::filesystem::path& path, std::string_view query) {
+    std::string uri = "file:";
+    for (const unsigned char c : path.string()) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x20 || c >= 0x7f) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        } else {
+            uri += static_cast<char>(c);
+        }
+    }
+    return uri.append(query);
+}
+
 } // namespace
 
 SqliteUserDefaults::SqliteUserDefaults(std::filesystem::path path) : path_(std::move(path)) {}
@@ -67,64 +100,124 @@ bool SqliteUserDefaults::execute(std::string_view sql) {
 }
 
 bool SqliteUserDefaults::ensureOpen() {
+    if (inMemory_) return db_ != nullptr; // a read-only file stays open for reading
     struct stat st {};
-    const bool exists = ::stat(path_.c_str(), &st) == 0;
+    const bool exists = ::lstat(path_.c_str(), &st) == 0;
     if (db_ && exists && st.st_dev == device_ && st.st_ino == inode_) return true;
     close(); // first use, or the file was deleted or replaced behind our back
+    return open();
+}
 
-    if (!exists && !createPrivateFile(path_)) {
-        support::printLine("Settings store: cannot create " + path_.string());
-        return false;
-    }
-    if (::stat(path_.c_str(), &st) != 0) return false;
+bool SqliteUserDefaults::open() {
     openBusy_ = false;
-    int rc =
-        sqlite3_open_v2(path_.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        support::printLine("Settings store: cannot open " + path_.string());
-        close();
+    std::error_code ec;
+    const auto folder = std::filesystem::absolute(path_, ec).parent_path();
+    std::filesystem::create_directories(folder, ec);
+    if (!isPrivateFolder(folder)) {
+        keepInMemory("no folder that only this user can reach for");
         return false;
     }
-    sqlite3_busy_timeout(db_, busyMs_);
+    const bool writable = ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0;
+    readOnly_ = !writable;
+    struct stat st {};
+    for (const char* suffix : {"-wal", "-shm"}) { // SQLite's own files must be ours alone too
+        const std::string companion = path_.string() + suffix;
+        if (::lstat(companion.c_str(), &st) != 0) continue;
+        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            std::filesystem::remove(companion, ec);
+        else if ((st.st_mode & 077) != 0)
+            ::chmod(companion.c_str(), st.st_mode & 0600);
+    }
+
+    // The file is made owner-only before SQLite opens it, so that it never exists with wider
+    // rights; an existing one is checked on the open file, so that one swapped in meanwhile is
+    // not trusted.
+    int fd = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && writable) {
+        fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) // another process made it meanwhile
+            fd = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    }
+    const bool owned = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                       st.st_uid == ::geteuid() &&
+                       ((st.st_mode & 077) == 0 || ::fchmod(fd, st.st_mode & 0600) == 0);
+    if (fd >= 0) ::close(fd);
+    if (!owned) {
+        keepInMemory(fd < 0 ? "cannot create" : "cannot make private");
+        return false;
+    }
+
+    const int flags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI |
+                      (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
+    int rc = sqlite3_open_v2(fileUri(path_, "").c_str(), &db_, flags, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db_, busyMs_);
+        rc = prepare();
+    }
+    // In a folder that cannot be written SQLite cannot make the WAL's index. With no WAL left over
+    // the file alone holds every committed write, and nobody can write it meanwhile.
+    if (rc != SQLITE_OK && !writable && !std::filesystem::exists(path_.string() + "-wal", ec)) {
+        close();
+        rc = sqlite3_open_v2(fileUri(path_, "?immutable=1").c_str(), &db_, flags, nullptr);
+        if (rc == SQLITE_OK) rc = prepare();
+    }
     // WAL keeps readers and the writer of other processes out of each other's way; FULL makes a
     // committed write survive a power loss, not only a killed process. Making a new file a WAL
     // upgrades a read lock to the file's only lock, for which SQLite does not wait: it is tried
     // again within the busy time-out.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyMs_);
-    while (!execute("PRAGMA journal_mode=WAL")) {
+    while (rc == SQLITE_OK && writable && !execute("PRAGMA journal_mode=WAL")) {
         rc = sqlite3_extended_errcode(db_);
         if (!isBusy(rc) || std::chrono::steady_clock::now() >= deadline) break;
         rc = SQLITE_OK;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (rc == SQLITE_OK && (!execute("PRAGMA synchronous=FULL") || !execute(schema)))
+    if (rc == SQLITE_OK && writable && !execute("PRAGMA synchronous=FULL"))
         rc = sqlite3_extended_errcode(db_);
+    struct stat now {};
+    if (rc == SQLITE_OK &&
+        (::lstat(path_.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino))
+        rc = SQLITE_BUSY; // replaced while it was opened: opened again on next use
     openBusy_ = isBusy(rc);
     if (openBusy_) {
         close(); // tried again by the next access, or by the queue for a write
         return false;
     }
     if (rc != SQLITE_OK) {
-        recover(rc, "cannot prepare");
+        recover(rc, "cannot open");
         return false;
     }
     device_ = st.st_dev;
     inode_ = st.st_ino;
+    if (!writable) keepInMemory("cannot write");
     return true;
+}
+
+int SqliteUserDefaults::prepare() {
+    // A file that cannot be written is only read: a missing table reads as no values.
+    return execute(readOnly_ ? "SELECT count(*) FROM sqlite_master" : schema)
+               ? SQLITE_OK
+               : sqlite3_extended_errcode(db_);
 }
 
 void SqliteUserDefaults::recover(int code, std::string_view what) {
     support::printLine("Settings store: " + std::string(what) + " " + path_.string() + ": " +
                        sqlite3_errstr(code));
     close();
-    if (isDamage(code)) {
+    if (isDamage(code) && !readOnly_) {
         // The content cannot be read any more; keep it for inspection and start afresh.
         std::error_code ec;
         std::filesystem::rename(path_, path_.string() + ".damaged", ec);
         std::filesystem::remove(path_.string() + "-wal", ec);
         std::filesystem::remove(path_.string() + "-shm", ec);
     }
+}
+
+void SqliteUserDefaults::keepInMemory(std::string_view why) {
+    if (!inMemory_)
+        support::printLine("Settings store: " + std::string(why) + " " + path_.string() +
+                           "; changes are kept in memory until the process ends");
+    inMemory_ = true;
 }
 
 std::optional<DefaultsValue> SqliteUserDefaults::valueForKey(std::string_view key) {
@@ -194,13 +287,8 @@ bool SqliteUserDefaults::flush(int busyMs) {
         busyMs_ = busyMs;
         const bool opened = ensureOpen();
         busyMs_ = busyTimeoutMs;
-        if (!opened && !openBusy_) {
-            std::string keys;
-            for (const auto& [key, value] : pending_) keys += (keys.empty() ? "" : ", ") + key;
-            support::printLine("Settings store: dropped the write of " + keys);
-            pending_.clear();
-        }
-        if (!opened) return !openBusy_;
+        if (!opened) return !openBusy_; // else kept in memory, and ensureOpen said why
+        if (inMemory_) return true;
         sqlite3_busy_timeout(db_, busyMs);
         // IMMEDIATE takes the write lock at the start, where the busy time-out applies; a
         // deferred transaction that upgrades a read lock fails at once when another process wrote
@@ -232,8 +320,8 @@ bool SqliteUserDefaults::flush(int busyMs) {
             return true;
         }
         if (isBusy(rc)) return false;
-        recover(rc, "cannot write");
         // Anything else (a full disk, say) keeps the changes here and tries them with the next.
+        recover(rc, "cannot write");
     }
     return true;
 }

@@ -29,14 +29,19 @@ public:
 private:
     // Opens (or reopens) the database when it is closed or its file was replaced or deleted.
     bool ensureOpen();
+    bool open();
     void close();
     // Called after a failed statement: drops the connection, and moves a damaged file aside so
     // that the next access starts a fresh store.
     void recover(int code, std::string_view what);
+    // From now on the file is not written: changes stay in memory until the process ends.
+    void keepInMemory(std::string_view why);
     bool execute(std::string_view sql);
+    // Makes the table when it is missing; a code of SQLite's.
+    int prepare();
     void write(std::string_view key, std::optional<DefaultsValue> value);
     // Stores pending_ in one transaction, waiting at most busyMs for another writer's lock. True
-    // when nothing is left to store now.
+    // when nothing is left to store now (written, or kept in memory).
     bool flush(int busyMs);
     void drain();
 
@@ -45,6 +50,8 @@ private:
     sqlite3* db_ = nullptr;
     dev_t device_ = 0;
     ino_t inode_ = 0;
+    bool readOnly_ = false; // db_ may be read but not written
+    bool inMemory_ = false; // the file is not written (or not used at all) by this store
     bool openBusy_ = false; // the last opening failed only because another process held a lock
     int busyMs_ = 5000;     // how long opening waits for another process's lock
     // Changes not in the file yet, newest per key; an absent value is a removal. Reads look here

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -49,6 +50,12 @@ sqlite3* openRaw(const std::filesystem::path& path, const char* sql) {
     sqlite3_open(path.c_str(), &db);
     EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     return db;
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
 }
 
 int waitExit(pid_t pid) {
@@ -123,12 +130,39 @@ TEST(UserDefaultsValues, BooleanReadsOfOtherTypes) {
 
 TEST(UserDefaultsFile, CreatedOwnerOnlyInItsOwnFolder) {
     TempDir dir;
-    const auto path = dir / "app" / "nested" / "defaults.sqlite";
-    auto store = UserDefaults::openFile(path);
-    store->setValue("apiKey", std::string("secret"));
-    EXPECT_EQ(modeOf(path), 0600u);
-    EXPECT_EQ(modeOf(path.parent_path()), 0700u);
-    EXPECT_EQ(modeOf(path.string() + "-wal"), 0600u);
+    for (const bool existed : {false, true}) {
+        const auto path = dir / (existed ? "old" : "app/nested") / "defaults.sqlite";
+        if (existed) { // left with loose modes by someone else's umask
+            std::filesystem::create_directory(path.parent_path());
+            ::chmod(path.parent_path().c_str(), 0755);
+            ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0644));
+            ::chmod(path.c_str(), 0644);
+        }
+        auto store = UserDefaults::openFile(path);
+        store->setValue("apiKey", std::string("secret"));
+        EXPECT_EQ(modeOf(path), 0600u);
+        EXPECT_EQ(modeOf(path.parent_path()), 0700u);
+        EXPECT_EQ(modeOf(path.string() + "-wal"), 0600u);
+    }
+}
+
+TEST(UserDefaultsFile, FolderOthersControlKeepsSettingsInMemory) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "target");
+    std::filesystem::create_directory_symlink(dir / "target", dir / "link");
+    std::vector<std::filesystem::path> folders = {dir / "link"};
+    std::filesystem::create_directory(dir / "theirs");
+    if (::chown((dir / "theirs").c_str(), 65534, 65534) == 0) folders.push_back(dir / "theirs");
+    for (const auto& folder : folders) {
+        auto store = UserDefaults::openFile(folder / "defaults.sqlite");
+        const std::string printed = kestrel::testing::captureStdout([&] {
+            store->setValue("apiKey", std::string("a"));
+            store->setValue("apiKey", std::string("b"));
+        });
+        EXPECT_EQ(store->stringForKey("apiKey"), "b") << folder;
+        EXPECT_EQ(countOf(printed, "\n"), 1u) << printed;
+        EXPECT_FALSE(std::filesystem::exists(folder / "defaults.sqlite")) << folder;
+    }
 }
 
 TEST(UserDefaultsFile, DefaultPathFollowsXdgConfigHome) {
@@ -183,16 +217,41 @@ TEST(UserDefaultsFile, DamagedFileIsSetAsideAndTheStoreStartsAfresh) {
     EXPECT_EQ(store->valueForKey("k"), DefaultsValue(true));
 }
 
-TEST(UserDefaultsFile, UnwritableLocationDropsWritesWithoutThrowing) {
+TEST(UserDefaultsFile, UnwritableLocationKeepsWritesInMemory) {
     TempDir dir;
     std::ofstream(dir / "file") << "x"; // a file where the store's folder should be
     auto store = UserDefaults::openFile(dir / "file" / "defaults.sqlite");
     const std::string printed = kestrel::testing::captureStdout([&] {
         store->setValue("k", std::string("v"));
-        EXPECT_FALSE(store->valueForKey("k"));
-        EXPECT_FALSE(store->boolForKey("k"));
+        store->setValue("flag", true);
     });
-    EXPECT_NE(printed.find("dropped the write of k"), std::string::npos);
+    EXPECT_EQ(store->stringForKey("k"), "v");
+    EXPECT_TRUE(store->boolForKey("flag"));
+    EXPECT_EQ(countOf(printed, "\n"), 1u) << printed;
+}
+
+TEST(UserDefaultsProcesses, ReadOnlyFolderStillReads) {
+    TempDir dir;
+    const auto path = dir / "app" / "defaults.sqlite";
+    UserDefaults::openFile(path)->setValue("apiKey", std::string("stored"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) { // root writes anywhere: read as an ordinary user instead
+            ::chmod(dir.path().c_str(), 0711);
+            const bool handed = ::chown(path.parent_path().c_str(), 65534, 65534) == 0 &&
+                                ::chown(path.c_str(), 65534, 65534) == 0;
+            if (!handed || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        }
+        ::chmod(path.parent_path().c_str(), 0500);
+        {
+            auto store = UserDefaults::openFile(path);
+            if (store->stringForKey("apiKey") != "stored") ::_exit(3);
+            store->setValue("apiKey", std::string("newer"));
+            if (store->stringForKey("apiKey") != "newer") ::_exit(4);
+        }
+        ::_exit(0);
+    }
+    EXPECT_EQ(waitExit(child), 0);
 }
 
 TEST(UserDefaultsProcesses, ChildWritesParentReads) {
