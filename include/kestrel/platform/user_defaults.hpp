@@ -47,7 +47,8 @@ public:
     // owner-only (0600 / 0700) since the store holds the API key; wider rights on existing ones
     // are taken back. A folder that is a link, or that another user owns or controls, is not used:
     // the settings are then kept in memory. A folder that cannot be written is read, and changes
-    // are kept in memory.
+    // are kept in memory. Anything at path that is not a settings database is set aside as
+    // path.damaged-<UTC time> (the five newest are kept) and a fresh store begins.
     // Destroying the store finishes the writes still waiting for another process's lock, waiting
     // up to 5 s for it, before it returns.
     static std::shared_ptr<UserDefaults> openFile(const std::filesystem::path& path);

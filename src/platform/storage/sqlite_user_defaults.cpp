@@ -3,15 +3,18 @@
 #include "platform/storage/sqlite_statement.hpp"
 #include "support/diagnostics.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrel::platform {
 
@@ -22,6 +25,9 @@ constexpr int busyTimeoutMs = 5000;
 // UI thread) before the store's queue takes it over.
 constexpr int callerBusyMs = 20;
 constexpr auto retryPause = std::chrono::milliseconds(25);
+constexpr std::size_t damagedCopiesKept = 5;
+// Not one of SQLite's codes: the file is a database, but not of the settings' shape.
+constexpr int damageFound = -1;
 
 // Column values keep their SQLite storage class: TEXT for text, INTEGER for a Boolean, REAL for a
 // float. The value column is declared without a type so that SQLite converts nothing.
@@ -31,7 +37,7 @@ using Statement = SqliteStatement;
 
 bool isDamage(int code) {
     const int primary = code & 0xFF;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+    return code == damageFound || primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
 bool isBusy(int code) {
@@ -72,6 +78,21 @@ std::string fileUri(const std::filesystem::path& path, std::string_view query) {
     return uri.append(query);
 }
 
+// The time of day in UTC to the microsecond, in a form whose text order is its time order.
+std::string timestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[40];
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() %
+        1000000;
+    const std::size_t n = std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%06lldZ", static_cast<long long>(micros));
+    return text;
+}
+
 } // namespace
 
 SqliteUserDefaults::SqliteUserDefaults(std::filesystem::path path) : path_(std::move(path)) {}
@@ -105,7 +126,8 @@ bool SqliteUserDefaults::ensureOpen() {
     const bool exists = ::lstat(path_.c_str(), &st) == 0;
     if (db_ && exists && st.st_dev == device_ && st.st_ino == inode_) return true;
     close(); // first use, or the file was deleted or replaced behind our back
-    return open();
+    // A damaged file found by the first try is set aside; the second starts a fresh store.
+    return open() || (!inMemory_ && !openBusy_ && open());
 }
 
 bool SqliteUserDefaults::open() {
@@ -120,6 +142,14 @@ bool SqliteUserDefaults::open() {
     const bool writable = ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0;
     readOnly_ = !writable;
     struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+        if (!writable) {
+            keepInMemory("found no settings database of this user's at");
+            return false;
+        }
+        recover(damageFound, "found no settings database at");
+        if (inMemory_) return false; // it could not be set aside
+    }
     for (const char* suffix : {"-wal", "-shm"}) { // SQLite's own files must be ours alone too
         const std::string companion = path_.string() + suffix;
         if (::lstat(companion.c_str(), &st) != 0) continue;
@@ -152,14 +182,15 @@ bool SqliteUserDefaults::open() {
     int rc = sqlite3_open_v2(fileUri(path_, "").c_str(), &db_, flags, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_busy_timeout(db_, busyMs_);
-        rc = prepare();
+        rc = checkShape();
     }
     // In a folder that cannot be written SQLite cannot make the WAL's index. With no WAL left over
     // the file alone holds every committed write, and nobody can write it meanwhile.
-    if (rc != SQLITE_OK && !writable && !std::filesystem::exists(path_.string() + "-wal", ec)) {
+    if (rc != SQLITE_OK && !isDamage(rc) && !writable &&
+        !std::filesystem::exists(path_.string() + "-wal", ec)) {
         close();
         rc = sqlite3_open_v2(fileUri(path_, "?immutable=1").c_str(), &db_, flags, nullptr);
-        if (rc == SQLITE_OK) rc = prepare();
+        if (rc == SQLITE_OK) rc = checkShape();
     }
     // WAL keeps readers and the writer of other processes out of each other's way; FULL makes a
     // committed write survive a power loss, not only a killed process. Making a new file a WAL
@@ -193,24 +224,64 @@ bool SqliteUserDefaults::open() {
     return true;
 }
 
-int SqliteUserDefaults::prepare() {
-    // A file that cannot be written is only read: a missing table reads as no values.
-    return execute(readOnly_ ? "SELECT count(*) FROM sqlite_master" : schema)
-               ? SQLITE_OK
-               : sqlite3_extended_errcode(db_);
+int SqliteUserDefaults::checkShape() {
+    Statement table(db_, "SELECT type FROM sqlite_master WHERE name = 'defaults'");
+    if (!table) return sqlite3_extended_errcode(db_);
+    int rc = sqlite3_step(table.stmt);
+    if (rc == SQLITE_DONE)
+        return readOnly_ || execute(schema) ? SQLITE_OK : sqlite3_extended_errcode(db_);
+    if (rc != SQLITE_ROW) return sqlite3_extended_errcode(db_);
+    if (table.text(0) != "table") return damageFound;
+    // Writes rely on the key being the table's only key.
+    Statement columns(db_, "SELECT name, pk FROM pragma_table_info('defaults')");
+    if (!columns) return sqlite3_extended_errcode(db_);
+    bool key = false, value = false;
+    while ((rc = sqlite3_step(columns.stmt)) == SQLITE_ROW) {
+        const std::string name = columns.text(0);
+        const int pk = sqlite3_column_int(columns.stmt, 1);
+        if (name == "key" && pk == 1)
+            key = true;
+        else if (name == "value")
+            value = true;
+        if (pk != 0 && name != "key") return damageFound;
+    }
+    if (rc != SQLITE_DONE) return sqlite3_extended_errcode(db_);
+    return key && value ? SQLITE_OK : damageFound;
 }
 
 void SqliteUserDefaults::recover(int code, std::string_view what) {
     support::printLine("Settings store: " + std::string(what) + " " + path_.string() + ": " +
-                       sqlite3_errstr(code));
+                       (code == damageFound ? "not a settings store" : sqlite3_errstr(code)));
     close();
-    if (isDamage(code) && !readOnly_) {
-        // The content cannot be read any more; keep it for inspection and start afresh.
-        std::error_code ec;
-        std::filesystem::rename(path_, path_.string() + ".damaged", ec);
-        std::filesystem::remove(path_.string() + "-wal", ec);
-        std::filesystem::remove(path_.string() + "-shm", ec);
+    if (isDamage(code) && !readOnly_) setAside();
+}
+
+void SqliteUserDefaults::setAside() {
+    // The content cannot be used any more; keep it for inspection and start afresh. Each copy is
+    // named by the time it was found, so that a later damage does not overwrite an earlier one.
+    std::error_code ec;
+    const std::string prefix = path_.filename().string() + ".damaged";
+    const std::string name = prefix + "-" + timestamp();
+    auto target = path_.parent_path() / name;
+    for (int n = 2; std::filesystem::symlink_status(target, ec).type() !=
+                    std::filesystem::file_type::not_found;
+         ++n)
+        target = path_.parent_path() / (name + "-" + std::to_string(n));
+    std::filesystem::rename(path_, target, ec);
+    if (ec) {
+        keepInMemory("cannot set aside");
+        return;
     }
+    std::filesystem::remove(path_.string() + "-wal", ec);
+    std::filesystem::remove(path_.string() + "-shm", ec);
+
+    std::vector<std::filesystem::path> copies;
+    const auto folder = path_.parent_path().empty() ? "." : path_.parent_path();
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) copies.push_back(entry.path());
+    std::sort(copies.begin(), copies.end());
+    for (std::size_t i = 0; i + damagedCopiesKept < copies.size(); ++i)
+        std::filesystem::remove_all(copies[i], ec);
 }
 
 void SqliteUserDefaults::keepInMemory(std::string_view why) {
@@ -282,8 +353,8 @@ void SqliteUserDefaults::drain() {
 }
 
 bool SqliteUserDefaults::flush(int busyMs) {
-    if (pending_.empty()) return true;
-    {
+    // Twice: a write that finds the file damaged is made again on the fresh store.
+    for (int attempt = 0; attempt < 2 && !pending_.empty(); ++attempt) {
         busyMs_ = busyMs;
         const bool opened = ensureOpen();
         busyMs_ = busyTimeoutMs;
@@ -320,8 +391,9 @@ bool SqliteUserDefaults::flush(int busyMs) {
             return true;
         }
         if (isBusy(rc)) return false;
-        // Anything else (a full disk, say) keeps the changes here and tries them with the next.
         recover(rc, "cannot write");
+        // Anything else (a full disk, say) keeps the changes here and tries them with the next.
+        if (!isDamage(rc)) return true;
     }
     return true;
 }

@@ -34,11 +34,12 @@ private:
     // Called after a failed statement: drops the connection, and moves a damaged file aside so
     // that the next access starts a fresh store.
     void recover(int code, std::string_view what);
+    void setAside();
     // From now on the file is not written: changes stay in memory until the process ends.
     void keepInMemory(std::string_view why);
     bool execute(std::string_view sql);
-    // Makes the table when it is missing; a code of SQLite's.
-    int prepare();
+    // A code of SQLite's, or damageFound when the file is not a settings database.
+    int checkShape();
     void write(std::string_view key, std::optional<DefaultsValue> value);
     // Stores pending_ in one transaction, waiting at most busyMs for another writer's lock. True
     // when nothing is left to store now (written, or kept in memory).

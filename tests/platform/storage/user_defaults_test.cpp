@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -212,9 +213,43 @@ TEST(UserDefaultsFile, DamagedFileIsSetAsideAndTheStoreStartsAfresh) {
         kestrel::testing::captureStdout([&] { read = store->valueForKey("k"); });
     EXPECT_FALSE(read);
     EXPECT_NE(printed.find("Settings store"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(path.string() + ".damaged"));
     store->setValue("k", true);
     EXPECT_EQ(store->valueForKey("k"), DefaultsValue(true));
+    store.reset();
+    // Each later damage keeps its own copy, up to the five newest.
+    for (int i = 0; i < 6; ++i) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(8192, 'a' + i);
+        (void)kestrel::testing::captureStdout(
+            [&] { (void)UserDefaults::openFile(path)->valueForKey("k"); });
+    }
+    std::vector<std::string> copies;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (entry.path().filename().string().rfind("defaults.sqlite.damaged", 0) == 0)
+            copies.push_back(entry.path().filename().string());
+    EXPECT_EQ(copies.size(), 5u);
+}
+
+TEST(UserDefaultsFile, AnythingButTheStoreAtItsPathIsSetAsideWithoutLosingTheWrite) {
+    const std::vector<std::function<void(const std::filesystem::path&)>> makers = {
+        [](const auto& p) { std::ofstream(p) << std::string(8192, 'z'); },
+        [](const auto& p) {
+            sqlite3_close(openRaw(p, "CREATE VIEW defaults AS SELECT 1 AS key, 2 AS value"));
+        },
+        [](const auto& p) { sqlite3_close(openRaw(p, "CREATE TABLE defaults (key, value)")); },
+        [](const auto& p) { std::filesystem::create_directory(p); },
+        [](const auto& p) { ::mkfifo(p.c_str(), 0600); },
+        [](const auto& p) { std::filesystem::create_symlink("/dev/null", p); },
+    };
+    for (std::size_t i = 0; i < makers.size(); ++i) {
+        TempDir dir;
+        const auto path = dir / "defaults.sqlite";
+        makers[i](path);
+        (void)kestrel::testing::captureStdout([&] {
+            auto store = UserDefaults::openFile(path);
+            store->setValue("k", true); // the first write is the one that finds the damage
+        });
+        EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("k"), DefaultsValue(true)) << i;
+    }
 }
 
 TEST(UserDefaultsFile, UnwritableLocationKeepsWritesInMemory) {
