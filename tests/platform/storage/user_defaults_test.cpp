@@ -287,6 +287,7 @@ TEST(UserDefaultsProcesses, ReadOnlyFolderStillReads) {
         ::_exit(0);
     }
     EXPECT_EQ(waitExit(child), 0);
+    ::chmod(path.parent_path().c_str(), 0700); // so that the folder can be removed
 }
 
 TEST(UserDefaultsProcesses, ChildWritesParentReads) {
