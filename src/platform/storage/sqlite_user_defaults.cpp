@@ -216,6 +216,7 @@ bool SqliteUserDefaults::open() {
     }
     if (rc != SQLITE_OK) {
         recover(rc, "cannot open");
+        if (!writable) keepInMemory("cannot read"); // and is not tried again for every read
         return false;
     }
     device_ = st.st_dev;
