@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -39,6 +43,20 @@ pid_t spawn(const std::filesystem::path& path, Body body) {
         ::_exit(0);
     }
     return pid;
+}
+
+// Runs SQL on a connection of the test's own, as another process's copy of the library would.
+sqlite3* openRaw(const std::filesystem::path& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    return db;
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
 }
 
 int waitExit(pid_t pid) {
@@ -113,12 +131,39 @@ TEST(UserDefaultsValues, BooleanReadsOfOtherTypes) {
 
 TEST(UserDefaultsFile, CreatedOwnerOnlyInItsOwnFolder) {
     TempDir dir;
-    const auto path = dir / "app" / "nested" / "defaults.sqlite";
-    auto store = UserDefaults::openFile(path);
-    store->setValue("apiKey", std::string("secret"));
-    EXPECT_EQ(modeOf(path), 0600u);
-    EXPECT_EQ(modeOf(path.parent_path()), 0700u);
-    EXPECT_EQ(modeOf(path.string() + "-wal"), 0600u);
+    for (const bool existed : {false, true}) {
+        const auto path = dir / (existed ? "old" : "app/nested") / "defaults.sqlite";
+        if (existed) { // left with loose modes by someone else's umask
+            std::filesystem::create_directory(path.parent_path());
+            ::chmod(path.parent_path().c_str(), 0755);
+            ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0644));
+            ::chmod(path.c_str(), 0644);
+        }
+        auto store = UserDefaults::openFile(path);
+        store->setValue("apiKey", std::string("secret"));
+        EXPECT_EQ(modeOf(path), 0600u);
+        EXPECT_EQ(modeOf(path.parent_path()), 0700u);
+        EXPECT_EQ(modeOf(path.string() + "-wal"), 0600u);
+    }
+}
+
+TEST(UserDefaultsFile, FolderOthersControlKeepsSettingsInMemory) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "target");
+    std::filesystem::create_directory_symlink(dir / "target", dir / "link");
+    std::vector<std::filesystem::path> folders = {dir / "link"};
+    std::filesystem::create_directory(dir / "theirs");
+    if (::chown((dir / "theirs").c_str(), 65534, 65534) == 0) folders.push_back(dir / "theirs");
+    for (const auto& folder : folders) {
+        auto store = UserDefaults::openFile(folder / "defaults.sqlite");
+        const std::string printed = kestrel::testing::captureStdout([&] {
+            store->setValue("apiKey", std::string("a"));
+            store->setValue("apiKey", std::string("b"));
+        });
+        EXPECT_EQ(store->stringForKey("apiKey"), "b") << folder;
+        EXPECT_EQ(countOf(printed, "\n"), 1u) << printed;
+        EXPECT_FALSE(std::filesystem::exists(folder / "defaults.sqlite")) << folder;
+    }
 }
 
 TEST(UserDefaultsFile, DefaultPathFollowsXdgConfigHome) {
@@ -168,21 +213,81 @@ TEST(UserDefaultsFile, DamagedFileIsSetAsideAndTheStoreStartsAfresh) {
         kestrel::testing::captureStdout([&] { read = store->valueForKey("k"); });
     EXPECT_FALSE(read);
     EXPECT_NE(printed.find("Settings store"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(path.string() + ".damaged"));
     store->setValue("k", true);
     EXPECT_EQ(store->valueForKey("k"), DefaultsValue(true));
+    store.reset();
+    // Each later damage keeps its own copy, up to the five newest.
+    for (int i = 0; i < 6; ++i) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(8192, 'a' + i);
+        (void)kestrel::testing::captureStdout(
+            [&] { (void)UserDefaults::openFile(path)->valueForKey("k"); });
+    }
+    std::vector<std::string> copies;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (entry.path().filename().string().rfind("defaults.sqlite.damaged", 0) == 0)
+            copies.push_back(entry.path().filename().string());
+    EXPECT_EQ(copies.size(), 5u);
 }
 
-TEST(UserDefaultsFile, UnwritableLocationDropsWritesWithoutThrowing) {
+TEST(UserDefaultsFile, AnythingButTheStoreAtItsPathIsSetAsideWithoutLosingTheWrite) {
+    const std::vector<std::function<void(const std::filesystem::path&)>> makers = {
+        [](const auto& p) { std::ofstream(p) << std::string(8192, 'z'); },
+        [](const auto& p) {
+            sqlite3_close(openRaw(p, "CREATE VIEW defaults AS SELECT 1 AS key, 2 AS value"));
+        },
+        [](const auto& p) { sqlite3_close(openRaw(p, "CREATE TABLE defaults (key, value)")); },
+        [](const auto& p) { std::filesystem::create_directory(p); },
+        [](const auto& p) { ::mkfifo(p.c_str(), 0600); },
+        [](const auto& p) { std::filesystem::create_symlink("/dev/null", p); },
+    };
+    for (std::size_t i = 0; i < makers.size(); ++i) {
+        TempDir dir;
+        const auto path = dir / "defaults.sqlite";
+        makers[i](path);
+        (void)kestrel::testing::captureStdout([&] {
+            auto store = UserDefaults::openFile(path);
+            store->setValue("k", true); // the first write is the one that finds the damage
+        });
+        EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("k"), DefaultsValue(true)) << i;
+    }
+}
+
+TEST(UserDefaultsFile, UnwritableLocationKeepsWritesInMemory) {
     TempDir dir;
     std::ofstream(dir / "file") << "x"; // a file where the store's folder should be
     auto store = UserDefaults::openFile(dir / "file" / "defaults.sqlite");
     const std::string printed = kestrel::testing::captureStdout([&] {
         store->setValue("k", std::string("v"));
-        EXPECT_FALSE(store->valueForKey("k"));
-        EXPECT_FALSE(store->boolForKey("k"));
+        store->setValue("flag", true);
     });
-    EXPECT_NE(printed.find("dropped the write of k"), std::string::npos);
+    EXPECT_EQ(store->stringForKey("k"), "v");
+    EXPECT_TRUE(store->boolForKey("flag"));
+    EXPECT_EQ(countOf(printed, "\n"), 1u) << printed;
+}
+
+TEST(UserDefaultsProcesses, ReadOnlyFolderStillReads) {
+    TempDir dir;
+    const auto path = dir / "app" / "defaults.sqlite";
+    UserDefaults::openFile(path)->setValue("apiKey", std::string("stored"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) { // root writes anywhere: read as an ordinary user instead
+            ::chmod(dir.path().c_str(), 0711);
+            const bool handed = ::chown(path.parent_path().c_str(), 65534, 65534) == 0 &&
+                                ::chown(path.c_str(), 65534, 65534) == 0;
+            if (!handed || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        }
+        ::chmod(path.parent_path().c_str(), 0500);
+        {
+            auto store = UserDefaults::openFile(path);
+            if (store->stringForKey("apiKey") != "stored") ::_exit(3);
+            store->setValue("apiKey", std::string("newer"));
+            if (store->stringForKey("apiKey") != "newer") ::_exit(4);
+        }
+        ::_exit(0);
+    }
+    EXPECT_EQ(waitExit(child), 0);
+    ::chmod(path.parent_path().c_str(), 0700); // so that the folder can be removed
 }
 
 TEST(UserDefaultsProcesses, ChildWritesParentReads) {
@@ -211,6 +316,52 @@ TEST(UserDefaultsProcesses, TwoWritersAtOnceLoseNothing) {
         for (int i = 0; i < perWriter; ++i)
             EXPECT_EQ(store->valueForKey("w" + std::to_string(w) + "-" + std::to_string(i)),
                       DefaultsValue(static_cast<double>(i)));
+}
+
+TEST(UserDefaultsProcesses, FirstOpenWaitsForAnotherWriter) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    // Another process is writing the new file: making it a WAL needs the file to itself.
+    sqlite3* writer = openRaw(path, "CREATE TABLE t (x); BEGIN; INSERT INTO t VALUES (1)");
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    UserDefaults::openFile(path)->setValue("k", true);
+    release.join();
+    sqlite3_close(writer);
+    EXPECT_EQ(UserDefaults::openFile(path)->valueForKey("k"), DefaultsValue(true));
+}
+
+TEST(UserDefaultsProcesses, BusyStoreFinishesWritesLaterWithoutBlocking) {
+    TempDir dir;
+    const auto path = dir / "defaults.sqlite";
+    auto store = UserDefaults::openFile(path);
+    store->setValue("k", std::string("old"));
+    sqlite3* other = openRaw(path, "BEGIN IMMEDIATE"); // another process holds the write lock
+    const auto start = std::chrono::steady_clock::now();
+    store->setValue("k", std::string("new"));
+    store->setValue("k", std::string("newest"));
+    store->setValue("j", true);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(store->stringForKey("k"), "newest"); // this process sees its writes at once
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    for (int i = 0; i < 500 && UserDefaults::openFile(path)->stringForKey("k") != "newest"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(UserDefaults::openFile(path)->stringForKey("k"), "newest");
+    // Still pending when the store goes: written before it is gone.
+    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    store->setValue("k", std::string("last"));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    store.reset();
+    release.join();
+    sqlite3_close(other);
+    auto reopened = UserDefaults::openFile(path);
+    EXPECT_EQ(reopened->stringForKey("k"), "last");
+    EXPECT_EQ(reopened->valueForKey("j"), DefaultsValue(true));
 }
 
 TEST(UserDefaultsProcesses, KilledWriterLeavesTheLastCommittedValue) {
