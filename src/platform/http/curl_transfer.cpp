@@ -35,13 +35,6 @@ bool holdsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-std::string trim(std::string_view text) {
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string_view::npos) return {};
-    const auto end = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(begin, end - begin + 1));
-}
-
 HttpErrorCode codeFor(CURLcode result) {
     switch (result) {
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -334,20 +327,7 @@ std::size_t CurlTransfer::onHeader(char* data, std::size_t size, std::size_t cou
     auto& transfer = *static_cast<CurlTransfer*>(self);
     const std::size_t length = size * count;
     transfer.progressed();
-    const std::string_view line(data, length);
-    if (line.rfind("HTTP/", 0) == 0) {
-        // A new status line: what came before belonged to an interim (1xx) reply.
-        transfer.headers_.clear();
-    } else if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-        if (!transfer.headers_.empty()) { // an obsolete folded continuation line
-            auto& value = transfer.headers_.back().value;
-            const std::string more = trim(line);
-            if (!more.empty()) value += (value.empty() ? "" : " ") + more;
-        }
-    } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-        transfer.headers_.push_back(
-            HttpHeader{trim(line.substr(0, colon)), trim(line.substr(colon + 1))});
-    }
+    addHeaderLine(transfer.headers_, std::string_view(data, length));
     return length;
 }
 

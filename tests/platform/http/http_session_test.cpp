@@ -92,7 +92,9 @@ TEST(HttpSessionReply, StatusHeadersAndBodyReachTheHandler) {
     for (const auto& [status, body] : {std::pair<int, std::string>{204, ""}, {500, "failure"}}) {
         TestServer server([&](const ReceivedRequest&) {
             return Reply{
-                status, {{"X-Trace", "a"}, {"Set-Cookie", "x=1"}, {"set-cookie", "y=2"}}, body};
+                status,
+                {{"X-Trace", "a"}, {"Set-Cookie", "x=1"}, {"set-cookie", "y=2"}, {"X-Odd", "a\rb"}},
+                body};
         });
         auto session = HttpSession::create(testConfiguration());
         const auto received = fetch(*session, HttpRequest{server.url("/r")});
@@ -103,6 +105,7 @@ TEST(HttpSessionReply, StatusHeadersAndBodyReachTheHandler) {
         EXPECT_EQ(received.response->statusCode, status);
         EXPECT_EQ(received.response->url, server.url("/r"));
         EXPECT_EQ(received.response->value("x-trace"), "a");
+        EXPECT_EQ(received.response->value("X-Odd"), "a b"); // a bare CR cannot end a line later
         std::vector<std::string> cookies;
         for (const auto& header : received.response->headers)
             if (header.name == "Set-Cookie" || header.name == "set-cookie")

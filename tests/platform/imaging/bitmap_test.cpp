@@ -254,8 +254,10 @@ TEST(BitmapDecoding, ExifOrientationIsApplied) {
         int w, h;   // upright size
         int mx, my; // a pixel inside the marker, upright
     };
-    for (const Case c : {Case{2, true, 48, 24, 44, 3}, Case{6, true, 24, 48, 20, 3},
-                         Case{8, false, 24, 48, 3, 44}}) {
+    for (const Case c :
+         {Case{2, true, 48, 24, 44, 3}, Case{3, false, 48, 24, 44, 20},
+          Case{4, true, 48, 24, 3, 20}, Case{5, false, 24, 48, 3, 3}, Case{6, true, 24, 48, 20, 3},
+          Case{7, true, 24, 48, 20, 44}, Case{8, false, 24, 48, 3, 44}}) {
         auto b = Bitmap::fromEncoded(withExifOrientation(jpeg, c.orientation, c.bigEndian));
         ASSERT_TRUE(b) << c.orientation;
         EXPECT_EQ(b->pixelWidth(), c.w) << c.orientation;
