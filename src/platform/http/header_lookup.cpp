@@ -11,13 +11,13 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 // it, which no valid field holds, becomes a space, so that a host that writes the value out again
 // cannot be made to end a line there.
 std::string trim(std::string_view text) {
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string_view::npos) return {};
-    const auto end = text.find_last_not_of(" \t\r\n");
-    std::string field(text.substr(begin, end - begin + 1));
+    std::string field(text);
     std::replace_if(
         field.begin(), field.end(), [](char c) { return c == '\r' || c == '\0'; }, ' ');
-    return field;
+    const auto begin = field.find_first_not_of(" \t\n");
+    if (begin == std::string::npos) return {};
+    const auto end = field.find_last_not_of(" \t\n");
+    return field.substr(begin, end - begin + 1);
 }
 } // namespace
 
