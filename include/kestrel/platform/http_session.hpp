@@ -32,9 +32,9 @@ public:
 
     /// Answers a challenge of the session. Runs on the session's delegate queue. The completion may
     /// be called from any thread, now or later; only the first call counts, and dropping every copy
-    /// of it without a call cancels the challenge, so no task waits for ever. Every transfer of the
-    /// session waits for the answer (the wait does not count against their time-outs), so answer
-    /// promptly. The default answers performDefaultHandling.
+    /// of it without a call cancels the challenge, so no task waits for ever. Only the task whose
+    /// connection asked waits for the answer, and the wait counts against its time-out; the other
+    /// tasks of the session go on. The default answers performDefaultHandling.
     virtual void urlSession(HttpSession& session, const AuthenticationChallenge& challenge,
                             ChallengeCompletion completionHandler);
 };

@@ -271,7 +271,7 @@ void CurlTransfer::sampleSendQueue() {
 }
 
 void CurlTransfer::stop(StopReason reason, std::string message) {
-    if (stopReason_ != StopReason::none) return;
+    if (stopReason_ != StopReason::none && stopReason_ != StopReason::awaitingTrust) return;
     stopReason_ = reason;
     stopMessage_ = std::move(message);
 }
@@ -286,6 +286,9 @@ Outcome CurlTransfer::finish(CURLcode result) {
         return Outcome::failure(HttpErrorCode::serverCertificateUntrusted, stopMessage_);
     case StopReason::trustCancelled:
         return Outcome::failure(HttpErrorCode::cancelled, stopMessage_);
+    case StopReason::awaitingTrust:
+        return Outcome::failure(HttpErrorCode::cancelled,
+                                "the server-trust challenge was not answered");
     case StopReason::notResent:
         return Outcome::failure(HttpErrorCode::networkConnectionLost, stopMessage_);
     case StopReason::none:
@@ -378,7 +381,12 @@ CURLcode CurlTransfer::onSslContext(CURL*, void* sslContext, void* self) {
 
 int CurlTransfer::onCertificateChain(X509_STORE_CTX* context, void* self) {
     auto& transfer = *static_cast<CurlTransfer*>(self);
-    const bool proceed = transfer.engine_.evaluateServerTrust(transfer, context);
+    const TrustVerdict verdict = transfer.engine_.evaluateServerTrust(transfer, context);
+    // Waiting here would hold up every transfer of the session, and libcurl cannot suspend a
+    // handshake, so this one is given up before a byte of the request is sent; the engine starts
+    // the transfer again once the delegate has answered.
+    if (verdict == TrustVerdict::awaitAnswer) transfer.stop(StopReason::awaitingTrust);
+    const bool proceed = verdict == TrustVerdict::proceed;
     // libcurl reads the verification result after the handshake; it must agree with the answer.
     X509_STORE_CTX_set_error(context, proceed ? X509_V_OK : X509_V_ERR_APPLICATION_VERIFICATION);
     return proceed ? 1 : 0;

@@ -9,6 +9,8 @@
 #include <curl/curl.h>
 #include <openssl/x509.h>
 
+#include "platform/http/trust_question.hpp"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -35,15 +37,28 @@ struct Outcome {
 };
 
 // Why a transfer was stopped from our side, to report the right error for it.
-enum class StopReason { none, timedOut, bodyTooLarge, trustRejected, trustCancelled, notResent };
+// awaitingTrust: the handshake was given up to ask the delegate; the transfer is started again
+// once it has answered. Any other reason replaces it.
+enum class StopReason {
+    none,
+    timedOut,
+    bodyTooLarge,
+    trustRejected,
+    trustCancelled,
+    notResent,
+    awaitingTrust
+};
 
 class CurlTransfer;
+
+// What the session makes of a server's certificate chain.
+enum class TrustVerdict { proceed, refuse, awaitAnswer };
 
 // What a transfer needs of the engine that runs it; called on the transfer thread.
 class TransferHost {
 public:
-    // Called from inside the TLS handshake of a new connection; returns whether to go on.
-    virtual bool evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) = 0;
+    // Called from inside the TLS handshake of a new connection.
+    virtual TrustVerdict evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) = 0;
     // The socket of the connection a transfer runs on, found by its addresses: one the transfer
     // opened itself, or one an earlier transfer opened and left for reuse. CURL_SOCKET_BAD when
     // unknown.
@@ -79,6 +94,7 @@ public:
 
     std::uint64_t id() const { return id_; }
     CURL* handle() const { return easy_; }
+    const std::shared_ptr<const HttpRequest>& request() const { return request_; }
     const std::string& host() const { return host_; }
     int port() const { return port_; }
     Clock::duration timeout() const { return limits_.timeout; }
@@ -89,11 +105,10 @@ public:
     // Counts bytes leaving the socket's send queue as progress: the peer is taking the body in,
     // even when every byte has long been handed to the kernel.
     void sampleSendQueue();
-    // Moves the idle clock and the whole-exchange deadline on, e.g. after the transfer thread
-    // waited for a trust answer.
-    void postponeIdleClock(Clock::duration by) {
-        lastProgress_ += by;
-        if (deadline_ != Clock::time_point::max()) deadline_ += by;
+    // The last server-trust question put to the delegate for this transfer, if any.
+    const std::shared_ptr<TrustQuestion>& trustQuestion() const { return trustQuestion_; }
+    void setTrustQuestion(std::shared_ptr<TrustQuestion> question) {
+        trustQuestion_ = std::move(question);
     }
     // The time by which the whole exchange must be over, and how long that was.
     void setDeadline(Clock::time_point deadline, Clock::duration whole) {
@@ -147,6 +162,7 @@ private:
     curl_socket_t socket_ = CURL_SOCKET_BAD;
     StopReason stopReason_ = StopReason::none;
     std::string stopMessage_;
+    std::shared_ptr<TrustQuestion> trustQuestion_;
 
     std::string body_;
     std::vector<HttpHeader> headers_;

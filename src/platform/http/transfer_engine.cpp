@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -27,40 +26,6 @@ std::string describeSeconds(Clock::duration duration) {
     return text + " s";
 }
 
-} // namespace
-
-// A server-trust question put to the delegate, which the transfer thread waits for.
-class TrustQuestion {
-public:
-    void answer(AuthChallengeDisposition disposition) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!answer_) answer_ = disposition;
-        }
-        changed_.notify_all();
-    }
-    // The session is closing: the wait ends as if the challenge had been cancelled.
-    void abandon() {
-        {
-            std::lock_guard lock(mutex_);
-            abandoned_ = true;
-        }
-        changed_.notify_all();
-    }
-    AuthChallengeDisposition wait() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return answer_.has_value() || abandoned_; });
-        return abandoned_ ? AuthChallengeDisposition::cancelAuthenticationChallenge : *answer_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::optional<AuthChallengeDisposition> answer_;
-    bool abandoned_ = false;
-};
-
-namespace {
 // Shared by every copy of the completion handed to the delegate: when the last copy goes without
 // an answer, the challenge counts as cancelled, so the transfer never waits for ever.
 class TrustResponder {
@@ -78,6 +43,7 @@ public:
 private:
     const std::shared_ptr<TrustQuestion> question_;
 };
+
 } // namespace
 
 TransferEngine::TransferEngine(const HttpSessionConfiguration& configuration,
@@ -140,14 +106,11 @@ void TransferEngine::cancel(std::uint64_t id) {
 }
 
 void TransferEngine::shutDown() {
-    std::shared_ptr<TrustQuestion> question;
     {
         std::lock_guard lock(mutex_);
         if (stopping_) return;
         stopping_ = true;
-        question = openQuestion_;
     }
-    if (question) question->abandon();
     curl_multi_wakeup(multi_);
     if (thread_.joinable()) thread_.join();
 
@@ -195,6 +158,7 @@ void TransferEngine::run() {
             complete(id, Outcome::failure(HttpErrorCode::cancelled, "the task was cancelled"));
         }
 
+        restartAnswered();
         int running = 0;
         curl_multi_perform(multi_, &running);
         int left = 0;
@@ -220,12 +184,33 @@ void TransferEngine::startTransfer(Submission submission) {
         resourceTimeout_.count() > 0 ? std::chrono::duration_cast<Clock::duration>(resourceTimeout_)
                                      : 4 * transfer->timeout();
     transfer->setDeadline(submission.submitted + whole, whole);
+    launch(std::move(transfer));
+}
+
+void TransferEngine::launch(std::unique_ptr<CurlTransfer> transfer) {
+    const auto id = transfer->id();
     if (curl_multi_add_handle(multi_, transfer->handle()) != CURLM_OK) {
-        complete(submission.id,
-                 Outcome::failure(HttpErrorCode::unknown, "the transfer could not be started"));
+        active_.erase(id);
+        complete(id, Outcome::failure(HttpErrorCode::unknown, "the transfer could not be started"));
         return;
     }
-    active_.emplace(submission.id, std::move(transfer));
+    active_.insert_or_assign(id, std::move(transfer));
+}
+
+void TransferEngine::restartAnswered() {
+    std::vector<CurlTransfer*> answered;
+    for (auto& [id, transfer] : active_)
+        if (transfer->stopReason() == StopReason::awaitingTrust &&
+            transfer->trustQuestion()->answered())
+            answered.push_back(transfer.get());
+    for (CurlTransfer* waited : answered) {
+        // The request was accepted once, so it is accepted again.
+        auto fresh = std::move(std::get<std::unique_ptr<CurlTransfer>>(CurlTransfer::make(
+            waited->id(), waited->request(), defaultTimeout_, maximumBodySize_, *this)));
+        fresh->setDeadline(waited->deadline(), waited->wholeTime());
+        fresh->setTrustQuestion(waited->trustQuestion());
+        launch(std::move(fresh));
+    }
 }
 
 void TransferEngine::finishTransfer(CURL* handle, CURLcode result) {
@@ -235,6 +220,8 @@ void TransferEngine::finishTransfer(CURL* handle, CURLcode result) {
     const auto it = active_.find(finished->id());
     if (it == active_.end()) return;
     curl_multi_remove_handle(multi_, handle);
+    // Stays among the active transfers, out of libcurl, until the delegate answers.
+    if (finished->stopReason() == StopReason::awaitingTrust) return;
     Outcome outcome = it->second->finish(result);
     const auto id = it->first;
     active_.erase(it);
@@ -347,50 +334,33 @@ void TransferEngine::forgetSocket(curl_socket_t socket) {
                   [socket](const auto& entry) { return entry.second == socket; });
 }
 
-bool TransferEngine::evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) {
+TrustVerdict TransferEngine::evaluateServerTrust(CurlTransfer& transfer,
+                                                 X509_STORE_CTX* presented) {
     const ServerTrust trust = trustStore_.evaluate(presented, transfer.host(), transfer.port());
     auto disposition = AuthChallengeDisposition::performDefaultHandling;
-
     if (delegate_ != nullptr) {
-        auto question = std::make_shared<TrustQuestion>();
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_) {
-                transfer.stop(StopReason::trustCancelled, "the session was closed");
-                return false;
-            }
-            openQuestion_ = question;
-        }
-        AuthenticationChallenge challenge{ProtectionSpace{
-            trust.host, trust.port, "https", AuthenticationMethod::serverTrust, trust}};
-        auto responder = std::make_shared<TrustResponder>(question);
-        queue_->async([self = shared_from_this(), challenge = std::move(challenge),
-                       responder = std::move(responder)]() mutable {
+        const auto& question = transfer.trustQuestion();
+        const auto answer = question ? question->answered() : std::nullopt;
+        // An answer holds for the chain it was given about; another chain is asked about anew.
+        if (!answer || question->trust() != trust) {
             {
-                std::lock_guard lock(self->mutex_);
-                if (self->stopping_) return;
+                std::lock_guard lock(mutex_);
+                if (stopping_) {
+                    transfer.stop(StopReason::trustCancelled, "the session was closed");
+                    return TrustVerdict::refuse;
+                }
             }
-            self->delegate_->urlSession(
-                *self->owner_, challenge,
-                [responder = std::move(responder)](AuthChallengeDisposition answer,
-                                                   const std::optional<UrlCredential>&) {
-                    responder->answer(answer);
-                });
-        });
-        // Every transfer stands still meanwhile; the wait is not held against their time-outs.
-        const auto asked = Clock::now();
-        disposition = question->wait();
-        const auto waited = Clock::now() - asked;
-        for (auto& [id, other] : active_) other->postponeIdleClock(waited);
-        std::lock_guard lock(mutex_);
-        openQuestion_.reset();
+            ask(transfer, trust);
+            return TrustVerdict::awaitAnswer;
+        }
+        disposition = *answer;
     }
 
     switch (disposition) {
     case AuthChallengeDisposition::cancelAuthenticationChallenge:
     case AuthChallengeDisposition::rejectProtectionSpace:
         transfer.stop(StopReason::trustCancelled, "the server-trust challenge was cancelled");
-        return false;
+        return TrustVerdict::refuse;
     case AuthChallengeDisposition::useCredential:
     case AuthChallengeDisposition::performDefaultHandling:
         break;
@@ -399,9 +369,33 @@ bool TransferEngine::evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX*
     if (!trust.evaluatedAsTrusted) {
         transfer.stop(StopReason::trustRejected, "the certificate of " + trust.host +
                                                      " is not trusted: " + trust.failureReason);
-        return false;
+        return TrustVerdict::refuse;
     }
-    return true;
+    return TrustVerdict::proceed;
+}
+
+void TransferEngine::ask(CurlTransfer& transfer, const ServerTrust& trust) {
+    // The answer wakes the transfer thread, whose next round starts the transfer again.
+    auto question = std::make_shared<TrustQuestion>(trust, [weak = weak_from_this()] {
+        if (const auto self = weak.lock()) curl_multi_wakeup(self->multi_);
+    });
+    transfer.setTrustQuestion(question);
+    AuthenticationChallenge challenge{
+        ProtectionSpace{trust.host, trust.port, "https", AuthenticationMethod::serverTrust, trust}};
+    auto responder = std::make_shared<TrustResponder>(std::move(question));
+    queue_->async([self = shared_from_this(), challenge = std::move(challenge),
+                   responder = std::move(responder)]() mutable {
+        {
+            std::lock_guard lock(self->mutex_);
+            if (self->stopping_) return;
+        }
+        self->delegate_->urlSession(
+            *self->owner_, challenge,
+            [responder = std::move(responder)](AuthChallengeDisposition answer,
+                                               const std::optional<UrlCredential>&) {
+                responder->answer(answer);
+            });
+    });
 }
 
 } // namespace kestrel::platform::detail

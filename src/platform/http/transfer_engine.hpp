@@ -19,8 +19,6 @@
 
 namespace kestrel::platform::detail {
 
-class TrustQuestion;
-
 class TransferEngine final : public TransferHost,
                              public std::enable_shared_from_this<TransferEngine> {
 public:
@@ -46,7 +44,7 @@ public:
     // Stops a submitted task that has no outcome yet.
     void cancel(std::uint64_t id);
 
-    bool evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) override;
+    TrustVerdict evaluateServerTrust(CurlTransfer& transfer, X509_STORE_CTX* presented) override;
     curl_socket_t connectionSocket(const std::string& connection, int localPort,
                                    const std::vector<curl_socket_t>& opened) override;
 
@@ -66,7 +64,13 @@ private:
 
     void run();
     void startTransfer(Submission submission);
+    // Hands a transfer to libcurl and keeps it among the active ones (replacing one of its id).
+    void launch(std::unique_ptr<CurlTransfer> transfer);
+    // Starts again the transfers whose trust question the delegate has answered.
+    void restartAnswered();
     void finishTransfer(CURL* handle, CURLcode result);
+    // Puts a server-trust question to the delegate on its queue.
+    void ask(CurlTransfer& transfer, const ServerTrust& trust);
     void enforceIdleTimeouts();
     int pollTimeoutMs() const;
     void complete(std::uint64_t id, Outcome outcome);
@@ -88,7 +92,6 @@ private:
     std::map<std::uint64_t, Pending> pending_;
     std::vector<Submission> incoming_;
     std::vector<std::uint64_t> cancelled_;
-    std::shared_ptr<TrustQuestion> openQuestion_;
 
     // Touched by the transfer thread only.
     std::map<std::uint64_t, std::unique_ptr<CurlTransfer>> active_;

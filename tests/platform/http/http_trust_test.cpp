@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 using namespace kestrel::platform;
 using namespace kestrel::testing;
 
@@ -95,4 +97,35 @@ TEST(HttpSessionTrust, ChainAndHostNameAreCheckedAndShownToTheDelegate) {
             EXPECT_EQ(delegate.onDelegateQueue, std::vector<bool>{true});
         }
     }
+}
+
+// A delegate that keeps its answer back holds up only the handshake that asked: another task of
+// the session completes meanwhile, and the held-back one goes on once answered.
+TEST(HttpSessionTrust, ASlowAnswerHoldsBackOnlyItsOwnTask) {
+    using namespace std::chrono_literals;
+    struct HoldingDelegate : HttpSessionDelegate {
+        void urlSession(HttpSession&, const AuthenticationChallenge&,
+                        ChallengeCompletion completion) override {
+            held.set_value(std::move(completion));
+        }
+        std::promise<ChallengeCompletion> held;
+    } delegate;
+    TestServer secure(ok, tlsWith(TestCertificates::shared().localhost));
+    TestServer plain(ok);
+    auto session = HttpSession::create(trustingTestAuthority(), &delegate);
+    auto asked = delegate.held.get_future();
+    auto secured = std::async(std::launch::async,
+                              [&] { return fetch(*session, HttpRequest{secure.url("/held")}); });
+    ASSERT_EQ(asked.wait_for(10s), std::future_status::ready);
+    const auto answer = asked.get();
+
+    auto other = std::async(std::launch::async,
+                            [&] { return fetch(*session, HttpRequest{plain.url("/other")}); });
+    const bool otherDoneFirst = other.wait_for(5s) == std::future_status::ready;
+    answer(AuthChallengeDisposition::performDefaultHandling, std::nullopt);
+    EXPECT_TRUE(otherDoneFirst) << "the other task waited for the trust answer";
+    EXPECT_EQ(other.get().body, "secret");
+    const auto received = secured.get();
+    ASSERT_FALSE(received.error) << received.error->description();
+    EXPECT_EQ(received.body, "secret");
 }
