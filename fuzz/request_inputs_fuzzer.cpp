@@ -6,6 +6,7 @@
 #include "service/header_values.hpp"
 #include "service/recognition_request.hpp"
 
+#include <kestrel/config/bundle_identifier.hpp>
 #include <kestrel/config/kestrel_manager.hpp>
 #include <kestrel/platform/bundle.hpp>
 #include <kestrel/platform/user_defaults.hpp>
@@ -13,6 +14,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -55,9 +58,35 @@ std::shared_ptr<const platform::Bitmap> photo() {
     return bitmap;
 }
 
+// The library's configuration with a send width of 16: requests are built the same way, without
+// scaling and encoding a large photo for each. Removed when the fuzzer exits.
+class SmallSendWidth {
+public:
+    SmallSendWidth() {
+        char name[] = "/tmp/kestrel-fuzz-XXXXXX";
+        if (::mkdtemp(name) == nullptr) return;
+        folder_ = name;
+        const auto builtIn = platform::Bundle::withIdentifier(kestrelBundleIdentifier);
+        if (!builtIn || !builtIn->infoDictionary()) return;
+        JsonValue info = *builtIn->infoDictionary();
+        info["SDK_IMAGE_SEND_WIDTH"] = "16";
+        std::filesystem::create_directories(folder_ / "KestrelUnderFuzzing.bundle");
+        std::ofstream(folder_ / "KestrelUnderFuzzing.bundle" / "Info.json") << info.dump();
+        platform::Bundle::addSearchFolder(folder_);
+    }
+    ~SmallSendWidth() {
+        std::error_code ignored;
+        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+    }
+
+private:
+    std::filesystem::path folder_;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static SmallSendWidth smallSendWidth;
     platform::UserDefaults::setStandard(std::make_shared<MemoryDefaults>());
     platform::Bundle::setMainInfoDictionary({{"CFBundleShortVersionString", "1.0"}});
     if (!std::freopen("/dev/null", "w", stdout)) return 0;
@@ -78,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::tie(texts[0], texts[1], texts[2], texts[3]);
 
     KestrelLight::setApiKey(apiKey);
-    // A recognition request reads the device's descriptors and encodes a photo: tens of
+    // A recognition request reads the device's descriptors and encodes a photo: a few
     // milliseconds. One input in sixteen builds one, so that the cheap paths get most of the runs.
     if (size > 0 && data[size - 1] % 16 == 0) {
         const auto key = data[size - 1] % 32 == 0 ? ConfigurationKey::sdkEnrichedImageUrl
