@@ -98,6 +98,15 @@ TEST_F(OnNetlink, CarrierGatewayAndCellularLinkShowInTheFlags) {
     ASSERT_TRUE(reads(*target, R | W)) << "flags " << target->getFlags().value_or(0);
 }
 
+TEST_F(OnNetlink, OnlyNamesThatCanBeLookedUpMakeTargets) {
+    EXPECT_FALSE(NetworkReachability::createWithName(""));
+    EXPECT_FALSE(NetworkReachability::createWithName(std::string(254, 'a')));
+    EXPECT_FALSE(NetworkReachability::createWithName(std::string_view("a\0b", 3)));
+    const auto literal = NetworkReachability::createWithName("0.0.0.0"); // taken as an address
+    ASSERT_TRUE(literal);
+    EXPECT_EQ(literal->getFlags(), 0u);
+}
+
 // A monitor over the zero-address target, through a source that shows what it registered and
 // how the target called back: the target follows the default route, also when a link goes with
 // its routes, and calls back on the monitor's serial queue; the monitor reports once, then every
