@@ -18,7 +18,7 @@ TEST(Recognition, AHandHeldPhotoOfEachCataloguePageIsThatPageWithItsActions) {
     for (const SamplePage& sample : samplePages()) {
         const nlohmann::json& page = sample.description;
         SCOPED_TRACE(page.at("id").get<std::string>());
-        const auto reply = RunningService::shared().recognise(photograph(sample.image, random));
+        const auto reply = service().recognise(photograph(sample.image, random));
         ASSERT_TRUE(reply);
         ASSERT_EQ(reply->status, 200) << reply->body;
 
@@ -60,11 +60,11 @@ TEST(Recognition, PagesOutsideTheCatalogueAreNeitherRecognisedNorFound) {
     for (std::uint64_t pattern : {5001u, 5002u, 5003u}) {
         SCOPED_TRACE(pattern);
         const auto shot = photograph(devservice::synth::paintPage(pattern), random);
-        const auto recognised = RunningService::shared().recognise(shot);
+        const auto recognised = service().recognise(shot);
         ASSERT_TRUE(recognised);
         EXPECT_EQ(recognised->status, 404);
         EXPECT_FALSE(recognised->body.empty());
-        const auto found = RunningService::shared().search(shot);
+        const auto found = service().search(shot);
         ASSERT_TRUE(found);
         ASSERT_EQ(found->status, 200);
         EXPECT_TRUE(Picture::decodeReply(found->body).empty()) << found->body;
@@ -77,7 +77,7 @@ TEST(PictureSearch, ThePhotographedPageComesFirstWithScoresFromOneDown) {
     for (std::size_t i = 0; i < samples.size(); i += 3) {
         const nlohmann::json& page = samples[i].description;
         SCOPED_TRACE(page.at("id").get<std::string>());
-        const auto reply = RunningService::shared().search(photograph(samples[i].image, random));
+        const auto reply = service().search(photograph(samples[i].image, random));
         ASSERT_TRUE(reply);
         ASSERT_EQ(reply->status, 200) << reply->body;
         const auto pictures = Picture::decodeReply(reply->body);

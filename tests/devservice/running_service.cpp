@@ -12,8 +12,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace kestrel::testing {
@@ -100,9 +100,7 @@ std::string recognitionBody(const std::string& fileBytes, bool withQueryPart) {
                 "{\"Language\":\"en\"}\r\n";
     body += "--Boundary-TEST\r\nContent-Disposition: form-data; name=\"file\"; "
             "filename=\"image.jpg\"\r\nContent-Type: image/jpeg\r\n\r\n";
-    body += fileBytes;
-    body += "\r\n--Boundary-TEST--";
-    return body;
+    return body + fileBytes + "\r\n--Boundary-TEST--";
 }
 
 RunningService& RunningService::shared() {
@@ -110,8 +108,8 @@ RunningService& RunningService::shared() {
     return instance;
 }
 
-RunningService::RunningService() : database_(scratchFolder() / "catalogue.sqlite") {
-    server = new Server(database_);
+RunningService::RunningService() {
+    server = new Server(scratchFolder() / "catalogue.sqlite");
     port_ = server->port;
 }
 
@@ -130,13 +128,27 @@ httplib::Result RunningService::post(const std::string& path, const std::string&
     return client().Post(path.c_str(), headers, body, contentType.c_str());
 }
 
-httplib::Result RunningService::recognise(const std::vector<unsigned char>& jpeg) const {
-    return post("/v1/enriched-images", recognitionBody(std::string(jpeg.begin(), jpeg.end())));
+httplib::Result RunningService::recognise(const std::vector<unsigned char>& jpeg,
+                                          const std::string& key) const {
+    return post("/v1/enriched-images", recognitionBody({jpeg.begin(), jpeg.end()}), key);
 }
 
 httplib::Result RunningService::search(const std::vector<unsigned char>& jpeg) const {
-    return post("/v1/pictures/search",
-                recognitionBody(std::string(jpeg.begin(), jpeg.end()), false));
+    return post("/v1/pictures/search", recognitionBody({jpeg.begin(), jpeg.end()}, false));
+}
+
+httplib::Result RunningService::click(const std::string& session, const std::string& action,
+                                      const std::string& key) const {
+    httplib::Headers headers{{"ApiKey", key}};
+    if (!session.empty()) headers.emplace("SessionId", session);
+    const std::string path = action.empty() ? "/v1/clicks" : "/v1/clicks?actionId=" + action;
+    return client().Put(path.c_str(), headers, "", "application/x-www-form-urlencoded");
+}
+
+nlohmann::json RunningService::stats(const std::string& key) const {
+    const auto reply = client().Get("/v1/stats", httplib::Headers{{"ApiKey", key}});
+    EXPECT_TRUE(reply && reply->status == 200) << (reply ? reply->body : "no reply");
+    return nlohmann::json::parse(reply ? reply->body : "{}");
 }
 
 } // namespace kestrel::testing

@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
 
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 namespace kestrel::testing {
 
 inline const std::string kDemoKey = "demo-key-0001"; // listed in the sample catalogue.json
+inline const std::string kMultipartType = "multipart/form-data; boundary=Boundary-TEST";
 
 struct SamplePage {
     nlohmann::json description; // as written in the catalogue folder
@@ -29,13 +29,11 @@ std::vector<unsigned char> photograph(const cv::Mat& image, std::mt19937& random
 
 // The multipart body the client library sends; boundary is "Boundary-TEST".
 std::string recognitionBody(const std::string& fileBytes, bool withQueryPart = true);
-inline const std::string kMultipartType = "multipart/form-data; boundary=Boundary-TEST";
 
 class RunningService {
 public:
     static RunningService& shared();
     int port() const { return port_; }
-    std::filesystem::path database() const { return database_; }
 
     // Accepts key from now on, as `kestrel-devservice add-key` does.
     void addKey(const std::string& key) const;
@@ -44,13 +42,20 @@ public:
     httplib::Result post(const std::string& path, const std::string& body,
                          const std::string& key = kDemoKey,
                          const std::string& contentType = kMultipartType) const;
-    httplib::Result recognise(const std::vector<unsigned char>& jpeg) const;
+    httplib::Result recognise(const std::vector<unsigned char>& jpeg,
+                              const std::string& key = kDemoKey) const;
     httplib::Result search(const std::vector<unsigned char>& jpeg) const;
+    // PUTs a click with the key, and the session and the action unless empty.
+    httplib::Result click(const std::string& session, const std::string& action,
+                          const std::string& key = kDemoKey) const;
+    // GET /v1/stats with the key; a failed request fails the test and gives an empty object.
+    nlohmann::json stats(const std::string& key = kDemoKey) const;
 
 private:
     RunningService();
     int port_ = 0;
-    std::filesystem::path database_;
 };
+
+inline const RunningService& service() { return RunningService::shared(); }
 
 } // namespace kestrel::testing

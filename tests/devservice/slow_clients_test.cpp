@@ -19,8 +19,6 @@
 namespace kestrel::testing {
 namespace {
 
-const RunningService& service() { return RunningService::shared(); }
-
 // A connection to the service from source, one of the loopback addresses.
 int connectFrom(const char* source) {
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);

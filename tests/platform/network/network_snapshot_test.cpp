@@ -58,7 +58,9 @@ NetworkSnapshot laptop() {
 TEST(RouteDecision, AnyRouteFollowsTheUsableDefaultRouteWithTheLowestMetric) {
     auto s = laptop();
     EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), R);
-    s.routes[2].priority = 900; // the modem's default route now wins
+    s.routes.push_back(route("0.0.0.0", 0, 3, true, 1, RTN_UNICAST, RT_TABLE_DEFAULT));
+    EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), R); // the main table comes first, whatever the metric
+    s.routes[2].priority = 900;              // the modem's default route now wins
     EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), R | W);
     s.routes[3].nexthops[0].hasGateway = false; // point to point: no gateway
     EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), R | W | d);
@@ -78,6 +80,8 @@ TEST(RouteDecision, AddressTargetsTakeTheLongestMatchingPrefixAndOwnAddressesAre
     EXPECT_EQ(s.flagsFor(ip("192.0.2.77")), R | d); // on the Ethernet link
     EXPECT_EQ(s.flagsFor(ip("198.51.100.1")), R);   // through the default gateway
     EXPECT_EQ(s.flagsFor(ip("2001:db8::1")), 0u);   // no IPv6 route at all
+    s.routes.push_back(route("2001:db8::", 32, 2, false, 0, RTN_UNICAST, 100));
+    EXPECT_EQ(s.flagsFor(ip("2001:db8::1")), 0u); // nor one the kernel looks up without a rule
     EXPECT_EQ(s.flagsFor(ip("192.0.2.10")), R | l | d);
     EXPECT_EQ(s.flagsFor(ip("127.0.0.1")), R | l | d);
     EXPECT_EQ(s.flagsFor(ip("127.3.4.5")), R | l | d); // the whole loopback range
