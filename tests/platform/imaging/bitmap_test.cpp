@@ -222,23 +222,31 @@ TEST(BitmapDecoding, FilesTooSmallForTheSizeTheyClaimAreRefusedCheaply) {
 }
 
 TEST(BitmapDecoding, ExifOrientationIsApplied) {
-    // Stored 48 × 24 with the green marker top-left; where the marker ends up tells the turn.
+    // Stored 48 × 24 with the green marker top-left; where the marker ends up tells the turn. The
+    // corners are the stored pixels, decoded alike, moved exactly: no row or column is off by one.
     const auto jpeg = encodeJpeg(markedRgb(48, 24), 48, 24, 3);
+    const auto stored = Bitmap::fromEncoded(jpeg);
+    ASSERT_TRUE(stored);
     struct Case {
         int orientation;
         bool bigEndian;
         int w, h;   // upright size
         int mx, my; // a pixel inside the marker, upright
+        int cx, cy; // the stored corner shown top-left; the opposite one ends bottom-right
     };
     for (const Case c :
-         {Case{2, true, 48, 24, 44, 3}, Case{3, false, 48, 24, 44, 20},
-          Case{4, true, 48, 24, 3, 20}, Case{5, false, 24, 48, 3, 3}, Case{6, true, 24, 48, 20, 3},
-          Case{7, true, 24, 48, 20, 44}, Case{8, false, 24, 48, 3, 44}}) {
+         {Case{2, true, 48, 24, 44, 3, 47, 0}, Case{3, false, 48, 24, 44, 20, 47, 23},
+          Case{4, true, 48, 24, 3, 20, 0, 23}, Case{5, false, 24, 48, 3, 3, 0, 0},
+          Case{6, true, 24, 48, 20, 3, 0, 23}, Case{7, true, 24, 48, 20, 44, 47, 23},
+          Case{8, false, 24, 48, 3, 44, 47, 0}}) {
         auto b = Bitmap::fromEncoded(withExifOrientation(jpeg, c.orientation, c.bigEndian));
         ASSERT_TRUE(b) << c.orientation;
         EXPECT_EQ(b->pixelWidth(), c.w) << c.orientation;
         EXPECT_EQ(b->pixelHeight(), c.h) << c.orientation;
         EXPECT_TRUE(near(pixel(*b, c.mx, c.my), 0, 255, 0)) << "orientation " << c.orientation;
+        EXPECT_EQ(pixel(*b, 0, 0), pixel(*stored, c.cx, c.cy)) << c.orientation;
+        EXPECT_EQ(pixel(*b, c.w - 1, c.h - 1), pixel(*stored, 47 - c.cx, 23 - c.cy))
+            << c.orientation;
     }
 }
 
