@@ -1,4 +1,4 @@
-// Test images and an independent JPEG encoder (libjpeg's own interface) for the image suites.
+// Test images and an independent JPEG codec (libjpeg's own interface) for the image suites.
 #pragma once
 
 #include <kestrel/platform/bitmap.hpp>
@@ -72,11 +72,41 @@ inline Rgba pixel(const Bitmap& b, int x, int y) {
     return {p[0], p[1], p[2], p[3]};
 }
 
+struct Decoded {
+    int width = 0, height = 0, components = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
 // libjpeg's error handling longjmps by default; this turns it into an exception.
 [[noreturn]] inline void jpegFail(j_common_ptr cinfo) {
     char message[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, message);
     throw std::runtime_error(message);
+}
+
+// Decodes JPEG bytes with libjpeg's own interface.
+inline Decoded decodeJpeg(const std::vector<std::uint8_t>& bytes) {
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    err.error_exit = jpegFail;
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    Decoded d{static_cast<int>(cinfo.output_width),
+              static_cast<int>(cinfo.output_height),
+              cinfo.output_components,
+              {}};
+    d.pixels.resize(static_cast<std::size_t>(d.width) * d.height * d.components);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row =
+            &d.pixels[static_cast<std::size_t>(cinfo.output_scanline) * d.width * d.components];
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return d;
 }
 
 // Encodes packed RGB (components 3) or grey (1) with libjpeg's own interface.
