@@ -11,8 +11,6 @@ using namespace kestrel::testing;
 
 namespace {
 
-TestServerOptions tlsWith(const TlsIdentity& identity) { return {.tls = identity}; }
-
 Reply ok(const ReceivedRequest&) { return Reply{200, {}, "secret"}; }
 
 HttpSessionConfiguration trustingTestAuthority() {
@@ -63,7 +61,7 @@ TEST(HttpSessionTrust, ChainAndHostNameAreCheckedAndShownToTheDelegate) {
         for (const auto mode :
              {Delegate::none, Delegate::defaultHandling, Delegate::useCredential}) {
             SCOPED_TRACE(std::string(c.what) + ", delegate " + std::to_string(int(mode)));
-            TestServer server(ok, tlsWith(*c.identity));
+            TestServer server(ok, {.tls = *c.identity});
             RecordingDelegate delegate(mode == Delegate::useCredential);
             auto session =
                 HttpSession::create(c.addAuthority ? trustingTestAuthority() : testConfiguration(),
@@ -110,7 +108,7 @@ TEST(HttpSessionTrust, ASlowAnswerHoldsBackOnlyItsOwnTask) {
         }
         std::promise<ChallengeCompletion> held;
     } delegate;
-    TestServer secure(ok, tlsWith(TestCertificates::shared().localhost));
+    TestServer secure(ok, {.tls = TestCertificates::shared().localhost});
     TestServer plain(ok);
     auto session = HttpSession::create(trustingTestAuthority(), &delegate);
     auto asked = delegate.held.get_future();

@@ -185,17 +185,16 @@ TestServer::~TestServer() {
 }
 
 void TestServer::serve(int fd) {
-    SSL* ssl = nullptr;
-    if (tlsContext_ != nullptr) {
-        ssl = SSL_new(static_cast<SSL_CTX*>(tlsContext_));
-        SSL_set_fd(ssl, fd);
-    }
+    SSL* ssl = tlsContext_ != nullptr ? SSL_new(static_cast<SSL_CTX*>(tlsContext_)) : nullptr;
+    if (ssl != nullptr) SSL_set_fd(ssl, fd);
     const bool connected = ssl == nullptr || SSL_accept(ssl) == 1;
     char chunk[16384];
-    const auto read = [&](std::size_t size) -> long {
+    std::string buffer; // what arrived and is not yet part of a request
+    const auto receive = [&](std::size_t size) {
         const long n = ssl != nullptr ? SSL_read(ssl, chunk, static_cast<int>(size))
                                       : static_cast<long>(::recv(fd, chunk, size, 0));
-        return n > 0 ? n : -1;
+        if (n > 0) buffer.append(chunk, static_cast<std::size_t>(n));
+        return n > 0;
     };
     const auto write = [&](std::string_view data) {
         while (!data.empty()) {
@@ -208,15 +207,11 @@ void TestServer::serve(int fd) {
         }
         return true;
     };
-    std::string buffer;
     // One request and its reply; false when the connection is done.
     const auto exchange = [&] {
         std::size_t headEnd;
-        while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-            const long n = read(sizeof chunk);
-            if (n <= 0) return false;
-            buffer.append(chunk, static_cast<std::size_t>(n));
-        }
+        while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos)
+            if (!receive(sizeof chunk)) return false;
         ReceivedRequest request;
         std::istringstream head(buffer.substr(0, headEnd + 2));
         buffer.erase(0, headEnd + 4);
@@ -235,9 +230,7 @@ void TestServer::serve(int fd) {
         const std::size_t step =
             options_.bodyReadChunk != 0 ? options_.bodyReadChunk : sizeof chunk;
         while (buffer.size() < length) {
-            const long n = read(std::min({step, sizeof chunk, length - buffer.size()}));
-            if (n <= 0) return false;
-            buffer.append(chunk, static_cast<std::size_t>(n));
+            if (!receive(std::min({step, sizeof chunk, length - buffer.size()}))) return false;
             std::this_thread::sleep_for(options_.bodyReadPause);
         }
         request.body = buffer.substr(0, length);
@@ -248,33 +241,30 @@ void TestServer::serve(int fd) {
         }
 
         const Reply reply = responder_(request);
-        if (reply.kind == Reply::Kind::neverAnswer) {
-            while (read(sizeof chunk) > 0) {}
+        if (reply.kind == Reply::Kind::neverAnswer)
+            while (receive(sizeof chunk)) buffer.clear();
+        if (reply.kind == Reply::Kind::neverAnswer || reply.kind == Reply::Kind::closeUnanswered)
             return false;
-        }
-        if (reply.kind == Reply::Kind::closeUnanswered) return false;
         std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
         for (const auto& header : reply.headers) out += header.name + ": " + header.value + "\r\n";
         if (reply.kind != Reply::Kind::untilClose)
             out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
         out += "\r\n";
-        if (reply.kind == Reply::Kind::trickle) {
-            if (!write(out)) return false;
-            for (const char c : reply.body) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                if (!write(std::string(1, c))) return false;
-            }
-            return true;
+        if (reply.kind != Reply::Kind::trickle)
+            return write(out + (reply.kind == Reply::Kind::closeMidBody
+                                    ? reply.body.substr(0, reply.body.size() / 2)
+                                    : reply.body)) &&
+                   reply.kind == Reply::Kind::respond;
+        bool sent = write(out);
+        for (std::size_t i = 0; sent && i < reply.body.size(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            sent = write(reply.body.substr(i, 1));
         }
-        out += reply.kind == Reply::Kind::closeMidBody ? reply.body.substr(0, reply.body.size() / 2)
-                                                       : reply.body;
-        return write(out) && reply.kind == Reply::Kind::respond;
+        return sent;
     };
     while (connected && exchange()) {}
-    if (ssl != nullptr) {
-        if (connected) SSL_shutdown(ssl);
-        SSL_free(ssl);
-    }
+    if (ssl != nullptr && connected) SSL_shutdown(ssl);
+    SSL_free(ssl);
     std::lock_guard lock(mutex_);
     openSockets_.erase(std::find(openSockets_.begin(), openSockets_.end(), fd));
     ::close(fd);

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
 #include <limits>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 using kestrel::platform::Bitmap;
@@ -18,6 +20,8 @@ using kestrel::platform::PixelFormat;
 using namespace fixtures;
 
 namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // RGB of an image whose left half is red, right half blue, with a green top-left block (8 × 8)
 // marking the origin.
@@ -41,30 +45,55 @@ std::shared_ptr<const Bitmap> card() {
     return b;
 }
 
+// A PNG written here with zlib alone: colour type 6 (RGBA) or 0 (grey), 8 or 16 bits (samples
+// given big-endian), filter 0, no colour-space chunk.
+std::vector<std::uint8_t> writePng(int w, int h, int colourType,
+                                   const std::vector<std::uint8_t>& px, int bitDepth = 8) {
+    const int rowBytes = w * (colourType == 6 ? 4 : 1) * bitDepth / 8;
+    std::vector<std::uint8_t> raw;
+    for (int y = 0; y < h; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), px.begin() + y * rowBytes, px.begin() + (y + 1) * rowBytes);
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<std::uint8_t> packed(packedSize);
+    compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
+    packed.resize(packedSize);
+    std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto be32 = [](std::vector<std::uint8_t>& out, unsigned long v) {
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
+    };
+    const auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) {
+        be32(png, data.size());
+        const std::size_t start = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        be32(png, crc32(0, png.data() + start, static_cast<uInt>(png.size() - start)));
+    };
+    std::vector<std::uint8_t> header;
+    be32(header, static_cast<unsigned long>(w)), be32(header, static_cast<unsigned long>(h));
+    append(header, {std::uint8_t(bitDepth), std::uint8_t(colourType), 0, 0, 0});
+    chunk("IHDR", header);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return png;
+}
+
 } // namespace
 
 TEST(BitmapFromPixels, RefusesImpossibleGeometry) {
-    struct Case {
-        const char* what;
-        int w, h;
-        std::size_t stride, bytes;
-        double scale;
+    const auto made = [](int w, int h, std::size_t stride, std::size_t bytes, double scale = 1) {
+        return Bitmap::withPixels(PixelFormat::rgba8, w, h, stride,
+                                  std::vector<std::uint8_t>(bytes), scale) != nullptr;
     };
-    const Case cases[] = {
-        {"zero width", 0, 4, 0, 64, 1},
-        {"negative height", 4, -1, 0, 64, 1},
-        {"stride shorter than a row", 4, 4, 15, 64, 1},
-        {"buffer shorter than the rows", 4, 4, 16, 63, 1},
-        {"zero scale", 4, 4, 0, 64, 0},
-        {"NaN scale", 4, 4, 0, 64, std::numeric_limits<double>::quiet_NaN()},
-        {"too many pixels", 65535, 65535, 0, 16, 1},
-        {"side too long", 2000000, 1, 0, 16, 1},
-    };
-    for (const Case& c : cases) {
-        EXPECT_FALSE(Bitmap::withPixels(PixelFormat::rgba8, c.w, c.h, c.stride,
-                                        std::vector<std::uint8_t>(c.bytes), c.scale))
-            << c.what;
-    }
+    EXPECT_FALSE(made(0, 4, 0, 64)) << "zero width";
+    EXPECT_FALSE(made(4, -1, 0, 64)) << "negative height";
+    EXPECT_FALSE(made(4, 4, 15, 64)) << "stride shorter than a row";
+    EXPECT_FALSE(made(4, 4, 16, 63)) << "buffer shorter than the rows";
+    EXPECT_FALSE(made(4, 4, 0, 64, 0)) << "zero scale";
+    EXPECT_FALSE(made(4, 4, 0, 64, kNaN)) << "NaN scale";
+    EXPECT_FALSE(made(65535, 65535, 0, 16)) << "too many pixels";
+    EXPECT_FALSE(made(2000000, 1, 0, 16)) << "side too long";
     std::uint8_t one[4] = {};
     EXPECT_FALSE(Bitmap::borrowing(PixelFormat::rgba8, 1, 1, 4, nullptr)) << "null pixels";
     EXPECT_FALSE(Bitmap::borrowing(PixelFormat::rgba8, 1, 1, 3, one)) << "short stride";
@@ -90,56 +119,12 @@ TEST(BitmapDecoding, JpegFromAnIndependentEncoder) {
     EXPECT_NEAR(pixel(*b, 31, 3).r, 248, 6);
 }
 
-namespace {
-
-// A PNG written here with zlib alone: colour type 6 (RGBA) or 0 (grey), 8 or 16 bits (samples
-// given big-endian), filter 0, no colour-space chunk.
-std::vector<std::uint8_t> writePng(int w, int h, int colourType,
-                                   const std::vector<std::uint8_t>& px, int bitDepth = 8) {
-    const int channels = (colourType == 6 ? 4 : 1) * bitDepth / 8;
-    std::vector<std::uint8_t> raw;
-    for (int y = 0; y < h; ++y) {
-        raw.push_back(0);
-        raw.insert(raw.end(), px.begin() + y * w * channels, px.begin() + (y + 1) * w * channels);
-    }
-    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<std::uint8_t> packed(packedSize);
-    compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
-    packed.resize(packedSize);
-    std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    const auto chunk = [&png](const char* type, const std::vector<std::uint8_t>& data) {
-        for (int shift = 24; shift >= 0; shift -= 8)
-            png.push_back(static_cast<std::uint8_t>(data.size() >> shift));
-        const std::size_t start = png.size();
-        png.insert(png.end(), type, type + 4);
-        png.insert(png.end(), data.begin(), data.end());
-        const auto crc = crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
-        for (int shift = 24; shift >= 0; shift -= 8)
-            png.push_back(static_cast<std::uint8_t>(crc >> shift));
-    };
-    const auto be32 = [](int v) {
-        return std::vector<std::uint8_t>{
-            static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
-            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
-    };
-    auto header = be32(w);
-    for (auto b : be32(h)) header.push_back(b);
-    for (int b : {bitDepth, colourType, 0, 0, 0}) header.push_back(static_cast<std::uint8_t>(b));
-    chunk("IHDR", header);
-    chunk("IDAT", packed);
-    chunk("IEND", {});
-    return png;
-}
-
-} // namespace
-
 // PNG keeps its alpha straight (not premultiplied) and a grey PNG stays one channel; a PNG cut
 // short is no bitmap.
 TEST(BitmapDecoding, PngFromAnIndependentEncoder) {
     std::vector<std::uint8_t> rgba;
     for (int i = 0; i < 6 * 4; ++i)
-        append(rgba, {static_cast<std::uint8_t>(i * 10), 200, 30,
-                      static_cast<std::uint8_t>(i % 2 ? 255 : 64)});
+        append(rgba, {std::uint8_t(i * 10), 200, 30, std::uint8_t(i % 2 ? 255 : 64)});
     const auto png = writePng(6, 4, 6, rgba);
     auto b = Bitmap::fromEncoded(png);
     ASSERT_TRUE(b);
@@ -157,17 +142,12 @@ TEST(BitmapDecoding, PngFromAnIndependentEncoder) {
     EXPECT_EQ(b->format(), PixelFormat::gray8);
     EXPECT_EQ(pixel(*b, 4, 2).r, 14 * 17);
 
-    // 16-bit samples without a colour-space chunk are sRGB like 8-bit ones, not linear light.
-    const auto wide = [](std::initializer_list<int> samples) {
-        std::vector<std::uint8_t> out;
-        for (int v : samples)
-            append(out, {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v)});
-        return out; // v × 257, big-endian
-    };
-    b = Bitmap::fromEncoded(writePng(1, 1, 6, wide({200, 100, 30, 255}), 16));
+    // 16-bit samples without a colour-space chunk are sRGB like 8-bit ones, not linear light;
+    // each sample is written as v × 257, big-endian.
+    b = Bitmap::fromEncoded(writePng(1, 1, 6, {200, 200, 100, 100, 30, 30, 255, 255}, 16));
     ASSERT_TRUE(b);
     EXPECT_EQ(pixel(*b, 0, 0), (Rgba{200, 100, 30, 255}));
-    b = Bitmap::fromEncoded(writePng(1, 1, 0, wide({122}), 16));
+    b = Bitmap::fromEncoded(writePng(1, 1, 0, {122, 122}, 16));
     ASSERT_TRUE(b);
     EXPECT_EQ(pixel(*b, 0, 0).r, 122);
 }
@@ -209,19 +189,16 @@ TEST(BitmapDecoding, FilesTooSmallForTheSizeTheyClaimAreRefusedCheaply) {
     GTEST_SKIP() << "sanitizers reserve address space of their own";
 #else
     auto jpeg = encodeJpeg(markedRgb(16, 16), 16, 16, 3);
-    const auto claim = [](std::vector<std::uint8_t> bytes, std::size_t at, int w, int h) {
-        bytes[at] = static_cast<std::uint8_t>(h >> 8), bytes[at + 1] = static_cast<std::uint8_t>(h);
-        bytes[at + 2] = static_cast<std::uint8_t>(w >> 8),
-                   bytes[at + 3] = static_cast<std::uint8_t>(w);
-        return bytes;
-    };
     std::size_t sof = 2;
     while (jpeg[sof + 1] != 0xC0) sof += 2 + (jpeg[sof + 2] << 8 | jpeg[sof + 3]);
-    const auto hugeJpeg = claim(jpeg, sof + 5, 65000, 65000);
-    const auto squareJpeg = claim(jpeg, sof + 5, 8192, 8192);
+    // Height then width, big-endian, from `at` on.
+    const auto claim = [](std::vector<std::uint8_t> bytes, std::size_t at, int side) {
+        for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(side >> (i % 2 ? 0 : 8));
+        return bytes;
+    };
+    const auto hugeJpeg = claim(jpeg, sof + 5, 65000), squareJpeg = claim(jpeg, sof + 5, 8192);
     auto png = writePng(2, 2, 0, {1, 2, 3, 4});
-    png[16] = 0, png[17] = 0, png[18] = 0x20, png[19] = 0; // IHDR width 8192
-    png[20] = 0, png[21] = 0, png[22] = 0x20, png[23] = 0; // height 8192
+    for (int at : {16, 20}) png[at] = png[at + 1] = png[at + 3] = 0, png[at + 2] = 0x20; // 8192
     const auto crc = crc32(0, png.data() + 12, 17);
     for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
 
@@ -240,118 +217,106 @@ TEST(BitmapDecoding, FilesTooSmallForTheSizeTheyClaimAreRefusedCheaply) {
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit " << WEXITSTATUS(status);
-    // The honest original still decodes.
-    EXPECT_TRUE(Bitmap::fromEncoded(jpeg));
+    EXPECT_TRUE(Bitmap::fromEncoded(jpeg)); // the honest original still decodes
 #endif
 }
 
 TEST(BitmapDecoding, ExifOrientationIsApplied) {
-    // Stored 48 × 24 with the green marker top-left; where the marker ends up tells the turn.
+    // Stored 48 × 24 with the green marker top-left; where the marker ends up tells the turn. The
+    // corners are the stored pixels, decoded alike, moved exactly: no row or column is off by one.
     const auto jpeg = encodeJpeg(markedRgb(48, 24), 48, 24, 3);
+    const auto stored = Bitmap::fromEncoded(jpeg);
+    ASSERT_TRUE(stored);
     struct Case {
         int orientation;
         bool bigEndian;
         int w, h;   // upright size
         int mx, my; // a pixel inside the marker, upright
+        int cx, cy; // the stored corner shown top-left; the opposite one ends bottom-right
     };
     for (const Case c :
-         {Case{2, true, 48, 24, 44, 3}, Case{3, false, 48, 24, 44, 20},
-          Case{4, true, 48, 24, 3, 20}, Case{5, false, 24, 48, 3, 3}, Case{6, true, 24, 48, 20, 3},
-          Case{7, true, 24, 48, 20, 44}, Case{8, false, 24, 48, 3, 44}}) {
+         {Case{2, true, 48, 24, 44, 3, 47, 0}, Case{3, false, 48, 24, 44, 20, 47, 23},
+          Case{4, true, 48, 24, 3, 20, 0, 23}, Case{5, false, 24, 48, 3, 3, 0, 0},
+          Case{6, true, 24, 48, 20, 3, 0, 23}, Case{7, true, 24, 48, 20, 44, 47, 23},
+          Case{8, false, 24, 48, 3, 44, 47, 0}}) {
         auto b = Bitmap::fromEncoded(withExifOrientation(jpeg, c.orientation, c.bigEndian));
         ASSERT_TRUE(b) << c.orientation;
         EXPECT_EQ(b->pixelWidth(), c.w) << c.orientation;
         EXPECT_EQ(b->pixelHeight(), c.h) << c.orientation;
         EXPECT_TRUE(near(pixel(*b, c.mx, c.my), 0, 255, 0)) << "orientation " << c.orientation;
+        EXPECT_EQ(pixel(*b, 0, 0), pixel(*stored, c.cx, c.cy)) << c.orientation;
+        EXPECT_EQ(pixel(*b, c.w - 1, c.h - 1), pixel(*stored, 47 - c.cx, 23 - c.cy))
+            << c.orientation;
     }
 }
 
 TEST(BitmapDecoding, CorruptOrTruncatedDataGivesNoBitmap) {
     const auto jpeg = encodeJpeg(markedRgb(64, 64), 64, 64, 3);
-    std::vector<std::vector<std::uint8_t>> bad = {
+    auto scrambled = jpeg;
+    for (std::size_t i = scrambled.size() / 3; i < scrambled.size() - 2; i += 7)
+        scrambled[i] ^= 0x5A;
+    const std::vector<std::vector<std::uint8_t>> bad = {
         {},
         {0xFF, 0xD8, 0xFF},
         std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + jpeg.size() / 2),
         std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 2), // no EOI marker
+        scrambled,
     };
-    auto scrambled = jpeg;
-    for (std::size_t i = scrambled.size() / 3; i < scrambled.size() - 2; i += 7)
-        scrambled[i] ^= 0x5A;
-    bad.push_back(scrambled);
-    // A header claiming an image far beyond the pixel limit.
-    auto huge = jpeg;
-    for (std::size_t i = 2; i + 8 < huge.size(); ++i)
-        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) { // SOF0: height and width follow
-            huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xFF;
-            break;
-        }
-    bad.push_back(huge);
     for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_FALSE(Bitmap::fromEncoded(bad[i])) << i;
 }
 
-TEST(JpegRepresentation, DecodesWithAnIndependentDecoder) {
-    auto colour = jpegRepresentation(card().get(), 0.8);
-    ASSERT_TRUE(colour);
-    const Decoded d = decodeJpeg(*colour);
-    EXPECT_EQ(d.width, 320);
-    EXPECT_EQ(d.height, 240);
-    EXPECT_EQ(d.components, 3);
-
+// A grey bitmap is written as a one-component JPEG, not grey stored as RGB; the decoder, checked
+// above against libjpeg's encoder, reads the output back.
+TEST(JpegRepresentation, GreyStaysOneComponent) {
     auto gray = kestrel::imageToGrayScale(card());
     auto grayJpeg = jpegRepresentation(gray.get(), 0.8);
     ASSERT_TRUE(grayJpeg);
-    const Decoded g = decodeJpeg(*grayJpeg);
-    EXPECT_EQ(g.width, 320);
-    EXPECT_EQ(g.height, 240);
-    EXPECT_EQ(g.components, 1); // one component, not grey stored as RGB
+    const auto g = Bitmap::fromEncoded(*grayJpeg);
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->format(), PixelFormat::gray8);
+    EXPECT_EQ(g->pixelWidth(), 320);
+    EXPECT_EQ(g->pixelHeight(), 240);
     double error = 0;
     for (int y = 0; y < 240; ++y)
-        for (int x = 0; x < 320; ++x) error += std::abs(g.pixels[y * 320 + x] - gray->row(y)[x]);
+        for (int x = 0; x < 320; ++x) error += std::abs(g->row(y)[x] - gray->row(y)[x]);
     EXPECT_LT(error / (320 * 240), 6.0);
 }
 
+// BGRA is read in its own channel order; straight translucent colour is encoded as over black.
 TEST(JpegRepresentation, ChannelOrderAndAlphaAsOverBlack) {
-    struct Case {
-        const char* what;
-        Rgba stored;
-        PixelFormat format;
-        int r, g, b;
-    };
-    const Case cases[] = {
-        {"BGRA red", solid(10, 20, 230), PixelFormat::bgra8, 230, 20, 10},
-        {"straight half-transparent white", solid(255, 255, 255, 128), PixelFormat::rgba8, 128, 128,
-         128},
-    };
-    for (const Case& c : cases) {
-        auto b = rgbaBitmap(
-            32, 32, [&](int, int) { return c.stored; }, c.format);
-        auto jpeg = jpegRepresentation(b.get(), 0.95);
-        ASSERT_TRUE(jpeg) << c.what;
-        const Decoded d = decodeJpeg(*jpeg);
-        ASSERT_EQ(d.components, 3);
-        const std::uint8_t* p = &d.pixels[(16 * 32 + 16) * 3];
-        EXPECT_NEAR(p[0], c.r, 4) << c.what;
-        EXPECT_NEAR(p[1], c.g, 4) << c.what;
-        EXPECT_NEAR(p[2], c.b, 4) << c.what;
+    for (const auto& [stored, format, expected] :
+         {std::tuple{solid(10, 20, 230), PixelFormat::bgra8, std::array{230, 20, 10}},
+          std::tuple{solid(255, 0, 0, 128), PixelFormat::rgba8, std::array{128, 0, 0}}}) {
+        const Rgba colour = stored;
+        auto jpeg = jpegRepresentation(rgbaBitmap(
+                                           32, 32, [&](int, int) { return colour; }, format)
+                                           .get(),
+                                       0.95);
+        ASSERT_TRUE(jpeg);
+        const auto d = Bitmap::fromEncoded(*jpeg);
+        ASSERT_TRUE(d);
+        double sum[3] = {};
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                for (int k = 0; k < 3; ++k) sum[k] += d->row(y)[x * 4 + k];
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(sum[k] / (32 * 32), expected[k], 4) << k;
     }
 }
 
-TEST(JpegRepresentation, QualityChangesSizeMonotonically) {
+// Higher quality gives a larger file; qualities beyond [0, 1] are clamped, non-finite ones and
+// bitmaps without pixels give nothing.
+TEST(JpegRepresentation, QualityIsClampedAndChangesTheSize) {
+    const Bitmap* b = card().get();
     std::size_t previous = 0;
-    for (double q : {0.05, 0.2, 0.4, 0.6, 0.8, 0.9, 1.0}) {
-        auto jpeg = jpegRepresentation(card().get(), q);
+    for (double q : {0.05, 0.5, 1.0}) {
+        auto jpeg = jpegRepresentation(b, q);
         ASSERT_TRUE(jpeg);
         EXPECT_GT(jpeg->size(), previous) << q;
         previous = jpeg->size();
     }
-}
-
-TEST(JpegRepresentation, OutOfRangeQualitiesAreClampedNonFiniteGiveNothing) {
-    const Bitmap* b = card().get();
     EXPECT_EQ(jpegRepresentation(b, -3), jpegRepresentation(b, 0));
     EXPECT_EQ(jpegRepresentation(b, 7), jpegRepresentation(b, 1));
-    EXPECT_NE(jpegRepresentation(b, 0), jpegRepresentation(b, 1));
-    EXPECT_FALSE(jpegRepresentation(b, std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(jpegRepresentation(b, kNaN));
     EXPECT_FALSE(jpegRepresentation(b, std::numeric_limits<double>::infinity()));
     EXPECT_FALSE(jpegRepresentation(b, -std::numeric_limits<double>::infinity()));
     EXPECT_FALSE(jpegRepresentation(nullptr, 0.8));
