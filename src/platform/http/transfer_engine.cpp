@@ -204,9 +204,16 @@ void TransferEngine::restartAnswered() {
             transfer->trustQuestion()->answered())
             answered.push_back(transfer.get());
     for (CurlTransfer* waited : answered) {
-        // The request was accepted once, so it is accepted again.
-        auto fresh = std::move(std::get<std::unique_ptr<CurlTransfer>>(CurlTransfer::make(
-            waited->id(), waited->request(), defaultTimeout_, maximumBodySize_, *this)));
+        const auto id = waited->id();
+        auto made =
+            CurlTransfer::make(id, waited->request(), defaultTimeout_, maximumBodySize_, *this);
+        // The request was accepted once; only a lack of memory refuses it now.
+        if (auto* refused = std::get_if<Outcome>(&made)) {
+            active_.erase(id);
+            complete(id, std::move(*refused));
+            continue;
+        }
+        auto fresh = std::move(std::get<std::unique_ptr<CurlTransfer>>(made));
         fresh->setDeadline(waited->deadline(), waited->wholeTime());
         fresh->setTrustQuestion(waited->trustQuestion());
         launch(std::move(fresh));
