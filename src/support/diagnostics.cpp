@@ -11,18 +11,28 @@ namespace kestrel {
 
 namespace {
 
-std::mutex handlerMutex;
-// Shared so that a line being delivered keeps the handler it started with alive while another
-// thread replaces it.
-std::shared_ptr<const DiagnosticsHandler> currentHandler;
+struct HandlerSlot {
+    std::mutex mutex;
+    // Shared so that a line being delivered keeps the handler it started with alive while another
+    // thread replaces it.
+    std::shared_ptr<const DiagnosticsHandler> current;
+};
+
+// Never destroyed: the library's threads (a click outbox sending, a transfer completing) may
+// still print while the process exits and destroys its statics.
+HandlerSlot& slot() {
+    static auto* const instance = new HandlerSlot();
+    return *instance;
+}
 
 } // namespace
 
 void setDiagnosticsHandler(DiagnosticsHandler handler) {
     auto replacement =
         handler ? std::make_shared<const DiagnosticsHandler>(std::move(handler)) : nullptr;
-    std::lock_guard lock(handlerMutex);
-    currentHandler.swap(replacement);
+    auto& shared = slot();
+    std::lock_guard lock(shared.mutex);
+    shared.current.swap(replacement);
 }
 
 namespace support {
@@ -30,8 +40,8 @@ namespace support {
 void printLine(std::string_view text) {
     std::shared_ptr<const DiagnosticsHandler> handler;
     {
-        std::lock_guard lock(handlerMutex);
-        handler = currentHandler;
+        std::lock_guard lock(slot().mutex);
+        handler = slot().current;
     }
     if (handler) {
         (*handler)(text);

@@ -2,6 +2,7 @@
 // chooses. The whole program shares one configuration (small photos, so that 10 000 calls stay
 // quick), made before the first case.
 #include "service/switchable_service.hpp"
+#include "support/diagnostics.hpp"
 
 #include <kestrel/config/kestrel_manager.hpp>
 #include <kestrel/platform/bundle.hpp>
@@ -262,4 +263,20 @@ TEST(Diagnostics, LinesGoToTheHostsHandlerUntilItIsRemoved) {
     std::lock_guard lock(mutex);
     EXPECT_EQ(lines, (std::vector<std::string>{testService().url("/v1/enriched-images"),
                                                "EnrichedImage http status code: 500"}));
+}
+
+// The library's own threads (a click outbox sending, a transfer completing) go on printing while
+// the host's main() returns and the process exits.
+TEST(Diagnostics, LinesPrintedWhileTheProcessExitsDoNoHarm) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // a child with none of this process's threads
+    EXPECT_EXIT(
+        {
+            setDiagnosticsHandler([](std::string_view) {});
+            std::thread([] {
+                for (;;) support::printLine("still busy");
+            }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
