@@ -36,7 +36,8 @@ scan() { "$SCAN" --service "$URL" "$@"; }
 scan set-api-key demo-key-0001 >/dev/null
 scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --click --json >"$WORK/page.json" ||
     fail "recognize: $(cat "$WORK/page.json")"
-scan search "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --json >"$WORK/pictures.json"
+scan search "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --json >"$WORK/pictures.json" ||
+    fail "search: exit $?"
 # expect_failure STATUS TEXT COMMAND...: the command fails with STATUS and says TEXT on stderr.
 expect_failure() {
     local want="$1" text="$2" status=0
@@ -58,7 +59,7 @@ TMPDIR="$WORK/tmp" bash -c 'ln -s "$1" "$TMPDIR/kestrel-scan-$$"
     exec "$2" --service "$3" code hello >/dev/null' _ "$WORK/victim" "$SCAN" "$URL" || fail "code with --service"
 [ -z "$(ls -A "$WORK/victim")" ] || fail "--service wrote through a planted link: $(ls -R "$WORK/victim")"
 [ "$(find "$WORK/tmp" -mindepth 1 -not -type l | wc -l)" = 0 ] || fail "--service left $(ls "$WORK/tmp")"
-stats="$("$SERVICE" stats --db "$WORK/db.sqlite")"
+stats="$("$SERVICE" stats --db "$WORK/db.sqlite")" || fail "stats: exit $?"
 kill "$PID" && wait "$PID" 2>/dev/null || true
 PID=""
 expect_failure 4 "refused" scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --timeout 20
@@ -66,11 +67,11 @@ expect_failure 4 "refused" scan recognize "$ROOT/examples/photos/harbour-news-p1
 # A click made while the service is down waits in the outbox and is counted once it is back.
 read -r SESSION ACTION < <(/usr/bin/python3 -c 'import json,sys; p=json.load(open(sys.argv[1])); print(p["sessionId"], p["actions"][0]["id"])' "$WORK/page.json")
 expect_failure 4 "queued for retry" scan click "$SESSION" "$ACTION"
-waiting="$(scan clicks)"
+waiting="$(scan clicks)" || fail "clicks: exit $?"
 [[ "$waiting" == "1 click reports waiting"* ]] || fail "the outbox: $waiting"
 start_service
 scan clicks --flush >/dev/null || fail "the outbox was not delivered: $(scan clicks)"
-counted="$("$SERVICE" stats --db "$WORK/db.sqlite")"
+counted="$("$SERVICE" stats --db "$WORK/db.sqlite")" || fail "stats: exit $?"
 grep -Eq "^\s*$ACTION\s+2\s*$" <<<"$counted" || fail "the queued click was not counted: $counted"
 
 /usr/bin/python3 - "$WORK" "$stats" <<'PY' || exit 1
