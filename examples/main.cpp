@@ -134,6 +134,7 @@ int exitStatus(FailureCause cause, int httpStatus) {
         return httpStatus == 404 ? 3 : 4;
     case FailureCause::missingPhoto:
     case FailureCause::photoNotEncodable:
+    case FailureCause::unreadablePhoto:
         return 1;
     case FailureCause::untrustedCertificate:
     case FailureCause::transport:

@@ -47,6 +47,8 @@ std::string_view causeName(FailureCause cause) {
         return "missingAppVersion";
     case FailureCause::photoNotEncodable:
         return "photoNotEncodable";
+    case FailureCause::unreadablePhoto:
+        return "unreadablePhoto";
     case FailureCause::missingAddress:
         return "missingAddress";
     case FailureCause::badAddress:
@@ -93,6 +95,8 @@ std::string Failure::causeDescription() const {
         return "the host's information has no \"CFBundleShortVersionString\"";
     case FailureCause::photoNotEncodable:
         return "the photo could not be compressed as JPEG";
+    case FailureCause::unreadablePhoto:
+        return "the photo could not be read as a JPEG or PNG image";
     case FailureCause::missingAddress:
         return "no service address is configured for the call";
     case FailureCause::badAddress:

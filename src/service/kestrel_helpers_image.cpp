@@ -1,7 +1,10 @@
 #include <kestrel/service/kestrel_helpers.hpp>
 
+#include "service/recognition_request.hpp"
+
 #include <kestrel/platform/graphics.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrel {
@@ -12,19 +15,35 @@ bool usableSize(platform::Size s) {
     return std::isfinite(s.width) && std::isfinite(s.height) && s.width > 0 && s.height > 0;
 }
 
+bool usableWidth(CGFloat sendWidth) { return std::isfinite(sendWidth) && sendWidth > 0; }
+
+// The point size resizeImage draws the image at: its longer side becomes sendWidth.
+platform::Size sendSize(const platform::Bitmap& image, CGFloat sendWidth) {
+    const CGFloat w = image.size().width, h = image.size().height;
+    const CGFloat widthRatio = sendWidth / w;
+    const CGFloat heightRatio = sendWidth / h;
+    const CGFloat factor = widthRatio > heightRatio ? heightRatio : widthRatio;
+    return {w * factor, h * factor};
+}
+
+// True when drawing the image at the send size would only copy it: it has that pixel size
+// (rounded as the colour drawing rounds, truncated as the grey one does) and the channels sent.
+bool alreadySendable(const platform::Bitmap& image, CGFloat sendWidth, bool gray) {
+    if (!image.hasPixels() || !usableSize(image.size()) || !usableWidth(sendWidth)) return false;
+    if ((image.format() == platform::PixelFormat::gray8) != gray) return false;
+    const platform::Size size = sendSize(image, sendWidth);
+    const auto pixels = [gray](CGFloat side) { return gray ? std::trunc(side) : std::round(side); };
+    return pixels(size.width) == image.pixelWidth() && pixels(size.height) == image.pixelHeight();
+}
+
 } // namespace
 
 std::shared_ptr<const platform::Bitmap>
 resizeImage(const std::shared_ptr<const platform::Bitmap>& image, CGFloat sendWidth,
             bool useBlackAndWhite) {
     if (!image || !image->hasPixels() || !usableSize(image->size())) return image;
-    if (!std::isfinite(sendWidth) || sendWidth <= 0) return image;
-
-    const CGFloat w = image->size().width, h = image->size().height;
-    const CGFloat widthRatio = sendWidth / w;
-    const CGFloat heightRatio = sendWidth / h;
-    const CGFloat factor = widthRatio > heightRatio ? heightRatio : widthRatio;
-    const platform::Size newSize{w * factor, h * factor};
+    if (!usableWidth(sendWidth)) return image;
+    const platform::Size newSize = sendSize(*image, sendWidth);
 
     if (useBlackAndWhite) {
         // Greying the scaled image draws it into a grey context of its own point size; doing
@@ -41,5 +60,32 @@ imageToGrayScale(const std::shared_ptr<const platform::Bitmap>& image) {
     auto gray = platform::drawInGrayContext(image.get(), image->size());
     return gray ? gray : image;
 }
+
+namespace service {
+
+std::shared_ptr<const platform::Bitmap> photoToSend(const PhotoSource& photo, CGFloat sendWidth,
+                                                    bool useBlackAndWhite) {
+    std::shared_ptr<const platform::Bitmap> image;
+    if (const auto* decoded = std::get_if<std::shared_ptr<const platform::Bitmap>>(&photo)) {
+        image = *decoded;
+    } else {
+        // The smallest DCT reduction whose longer side still reaches the send width.
+        const int side = usableWidth(sendWidth) ? static_cast<int>(std::ceil(std::min<CGFloat>(
+                                                      sendWidth, platform::Bitmap::maxPixelSide)))
+                                                : 0;
+        const auto colour = useBlackAndWhite ? platform::DecodedColour::lumaOnly
+                                             : platform::DecodedColour::asStored;
+        if (const auto* file = std::get_if<std::filesystem::path>(&photo)) {
+            image = platform::Bitmap::fromFile(*file, side, colour);
+        } else {
+            image = platform::Bitmap::fromEncoded(std::get<std::span<const std::uint8_t>>(photo),
+                                                  side, colour);
+        }
+    }
+    if (image && alreadySendable(*image, sendWidth, useBlackAndWhite)) return image;
+    return resizeImage(image, sendWidth, useBlackAndWhite);
+}
+
+} // namespace service
 
 } // namespace kestrel

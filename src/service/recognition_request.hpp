@@ -6,16 +6,32 @@
 #include <kestrel/platform/http_request.hpp>
 #include <kestrel/service/failure.hpp>
 
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <variant>
 
 namespace kestrel::service {
 
-// What urlRequestWithImage builds, or the first reason it cannot: checked in the order photo,
-// language, API key, address, host version, JPEG encoding.
+// Where the photo of a request comes from: a decoded image, or a JPEG or PNG file or bytes that
+// are decoded straight to the size sent (the DCT reduction closest above it, luminance only when
+// the photo goes out grey, turned upright once small).
+using PhotoSource = std::variant<std::shared_ptr<const platform::Bitmap>, std::filesystem::path,
+                                 std::span<const std::uint8_t>>;
+
+// The image that is sent for a photo: at the send width, grey when asked. An image that already
+// has that size and those channels is the image itself, encoded without another pass. Null when
+// encoded data cannot be read or decoded; null in, null out.
+std::shared_ptr<const platform::Bitmap> photoToSend(const PhotoSource& photo, CGFloat sendWidth,
+                                                    bool useBlackAndWhite);
+
+// What urlRequestWithImage builds, or the first reason it cannot: checked in the order photo
+// given, language, API key, address, host version, photo decoded (unreadablePhoto), JPEG
+// encoding. The photo is prepared only when every cheaper check has passed.
 std::variant<platform::HttpRequest, FailureCause>
-recognitionRequest(const std::shared_ptr<const platform::Bitmap>& image, ConfigurationKey urlKey,
+recognitionRequest(const PhotoSource& photo, ConfigurationKey urlKey,
                    const std::string& languageCode);
 
 } // namespace kestrel::service

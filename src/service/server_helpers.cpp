@@ -84,9 +84,10 @@ createBody(const std::optional<std::map<std::string, std::string>>& parameters,
 namespace service {
 
 std::variant<platform::HttpRequest, FailureCause>
-recognitionRequest(const std::shared_ptr<const platform::Bitmap>& image, ConfigurationKey urlKey,
+recognitionRequest(const PhotoSource& photo, ConfigurationKey urlKey,
                    const std::string& languageCode) {
-    if (!image) return FailureCause::missingPhoto;
+    const auto* image = std::get_if<std::shared_ptr<const platform::Bitmap>>(&photo);
+    if (image && !*image) return FailureCause::missingPhoto;
     if (languageCode.empty()) return FailureCause::missingLanguage;
     KestrelManager& manager = KestrelManager::shared();
     const std::string address = SdkConfiguration::shared().urlValueForKey(urlKey);
@@ -98,8 +99,11 @@ recognitionRequest(const std::shared_ptr<const platform::Bitmap>& image, Configu
     if (address.empty()) return FailureCause::missingAddress;
     if (!platform::isHttpUrl(address)) return FailureCause::badAddress;
     if (!version) return FailureCause::missingAppVersion;
-    const auto jpeg =
-        platform::jpegRepresentation(resizeImage(image).get(), manager.getJpegQuality());
+    const auto sent = photoToSend(
+        photo, SdkConfiguration::shared().floatValueForKey(ConfigurationKey::sdkImageSendWidth),
+        manager.useBlackAndWhite());
+    if (!sent) return FailureCause::unreadablePhoto;
+    const auto jpeg = platform::jpegRepresentation(sent.get(), manager.getJpegQuality());
     if (!jpeg) return FailureCause::photoNotEncodable;
 
     platform::HttpRequest request(address);

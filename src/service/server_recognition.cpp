@@ -43,10 +43,10 @@ Result<T> decoded(const std::string& body, T (*decode)(std::string_view)) {
 // classic ones are adapted by the callers.
 template <typename T>
 Call recognise(const std::shared_ptr<platform::HttpSession>& session,
-               const std::shared_ptr<const platform::Bitmap>& image, ConfigurationKey urlKey,
+               const service::PhotoSource& photo, ConfigurationKey urlKey,
                std::string_view missingMessage, Done<T> done,
                Result<T> (*interpret)(const std::string&, const platform::HttpResponse&)) {
-    auto built = service::recognitionRequest(image, urlKey, preferredLanguageCode());
+    auto built = service::recognitionRequest(photo, urlKey, preferredLanguageCode());
     if (const auto* cause = std::get_if<FailureCause>(&built)) {
         support::printLine(missingMessage);
         done(service::unbuiltRequest(*cause));
@@ -88,6 +88,26 @@ Result<std::vector<Picture>> picturesReply(const std::string& body,
     return service::statusFailure(response, body);
 }
 
+// A page without a session cannot be clicked on: nothing was recognised.
+Done<Image> pageWithSession(Server::ImageResultCompletion completion) {
+    return [completion = std::move(completion)](Result<Image> result) {
+        if (!completion) return;
+        if (result && (!result.value().sessionId || result.value().sessionId->empty())) {
+            Failure failure;
+            failure.cause = FailureCause::emptyReply;
+            failure.httpStatus = 200;
+            completion(std::move(failure));
+            return;
+        }
+        completion(std::move(result));
+    };
+}
+
+Done<std::vector<Picture>> anyPictures(Server::PicturesResultCompletion completion) {
+    if (!completion) completion = [](Result<std::vector<Picture>>) {};
+    return completion;
+}
+
 constexpr std::string_view enrichedImageMissing = "EnrichedImages : missing parameters";
 constexpr std::string_view pictureSearchMissing = "PictureSearch : missing parameters";
 
@@ -102,20 +122,23 @@ Call Server::enrichedImage(std::shared_ptr<const platform::Bitmap> image,
 
 Call Server::enrichedImage(std::shared_ptr<const platform::Bitmap> image,
                            ImageResultCompletion completion) {
-    auto done = [completion = std::move(completion)](Result<Image> result) {
-        if (!completion) return;
-        // A page without a session cannot be clicked on: nothing was recognised.
-        if (result && (!result.value().sessionId || result.value().sessionId->empty())) {
-            Failure failure;
-            failure.cause = FailureCause::emptyReply;
-            failure.httpStatus = 200;
-            completion(std::move(failure));
-            return;
-        }
-        completion(std::move(result));
-    };
     return recognise<Image>(session(), image, ConfigurationKey::sdkEnrichedImageUrl,
-                            enrichedImageMissing, std::move(done), &imageReply);
+                            enrichedImageMissing, pageWithSession(std::move(completion)),
+                            &imageReply);
+}
+
+Call Server::enrichedImage(const std::filesystem::path& photoFile,
+                           ImageResultCompletion completion) {
+    return recognise<Image>(session(), photoFile, ConfigurationKey::sdkEnrichedImageUrl,
+                            enrichedImageMissing, pageWithSession(std::move(completion)),
+                            &imageReply);
+}
+
+Call Server::enrichedImage(std::span<const std::uint8_t> encodedPhoto,
+                           ImageResultCompletion completion) {
+    return recognise<Image>(session(), encodedPhoto, ConfigurationKey::sdkEnrichedImageUrl,
+                            enrichedImageMissing, pageWithSession(std::move(completion)),
+                            &imageReply);
 }
 
 Call Server::pictureSearch(std::shared_ptr<const platform::Bitmap> image,
@@ -127,10 +150,23 @@ Call Server::pictureSearch(std::shared_ptr<const platform::Bitmap> image,
 
 Call Server::pictureSearch(std::shared_ptr<const platform::Bitmap> image,
                            PicturesResultCompletion completion) {
-    if (!completion) completion = [](Result<std::vector<Picture>>) {};
     return recognise<std::vector<Picture>>(session(), image, ConfigurationKey::sdkPicturesSearchUrl,
-                                           pictureSearchMissing, std::move(completion),
+                                           pictureSearchMissing, anyPictures(std::move(completion)),
                                            &picturesReply);
+}
+
+Call Server::pictureSearch(const std::filesystem::path& photoFile,
+                           PicturesResultCompletion completion) {
+    return recognise<std::vector<Picture>>(
+        session(), photoFile, ConfigurationKey::sdkPicturesSearchUrl, pictureSearchMissing,
+        anyPictures(std::move(completion)), &picturesReply);
+}
+
+Call Server::pictureSearch(std::span<const std::uint8_t> encodedPhoto,
+                           PicturesResultCompletion completion) {
+    return recognise<std::vector<Picture>>(
+        session(), encodedPhoto, ConfigurationKey::sdkPicturesSearchUrl, pictureSearchMissing,
+        anyPictures(std::move(completion)), &picturesReply);
 }
 
 } // namespace kestrel

@@ -32,6 +32,9 @@ enum class PixelFormat {
     gray8,              ///< one grey byte, no alpha
 };
 
+/// What a decoder gives: the image's own colours, or for a colour JPEG only its luminance.
+enum class DecodedColour { asStored, lumaOnly };
+
 /// Bytes per pixel of a format: 4, or 1 for gray8.
 int bytesPerPixel(PixelFormat format);
 
@@ -69,15 +72,21 @@ public:
     /// Decodes JPEG or PNG bytes (recognised by their signature) at scale 1. A JPEG's EXIF
     /// orientation is applied, so the result stands upright. When maxPixelSide is positive a
     /// JPEG is decoded at the smallest DCT reduction (1/2, 1/4, 1/8...) whose longer side is
-    /// still at least maxPixelSide, which is much faster than decoding it whole; PNGs are always
-    /// decoded whole. Empty result for empty, unknown, corrupt or truncated data, or an image
-    /// larger than maxPixelCount.
-    static std::shared_ptr<const Bitmap> fromEncoded(std::span<const std::uint8_t> bytes,
-                                                     int maxPixelSide = 0);
+    /// still at least maxPixelSide, and turned upright after that, which is much faster than
+    /// decoding it whole; PNGs are always decoded whole. With DecodedColour::lumaOnly a colour
+    /// JPEG comes out as its luminance (gray8) without its colour ever being computed; CMYK JPEGs
+    /// and PNGs come out as stored. Empty result for empty, unknown, corrupt or truncated data, or
+    /// an image larger than maxPixelCount.
+    static std::shared_ptr<const Bitmap>
+    fromEncoded(std::span<const std::uint8_t> bytes, int maxPixelSide = 0,
+                DecodedColour colour = DecodedColour::asStored);
     /// Reads a JPEG or PNG file and decodes it as fromEncoded does; empty result when the file
-    /// cannot be read.
+    /// cannot be read. Without maxPixelSide a 12-megapixel photo costs about 50 MB and a quarter
+    /// of a second; to send a photo file, Server::enrichedImage and pictureSearch take the path
+    /// and decode it straight to the size they send.
     static std::shared_ptr<const Bitmap> fromFile(const std::filesystem::path& path,
-                                                  int maxPixelSide = 0);
+                                                  int maxPixelSide = 0,
+                                                  DecodedColour colour = DecodedColour::asStored);
 
     /// A copy of this bitmap's description that shares (does not copy) its pixels and carries
     /// another point size and scale: any values, even zero or not finite, as the host's image

@@ -25,6 +25,7 @@ enum class FailureCause {
     missingIdentifier, ///< a click without its session or action identifier
     missingAppVersion, ///< the host's information has no "CFBundleShortVersionString"
     photoNotEncodable, ///< the photo could not be scaled or compressed as JPEG
+    unreadablePhoto,   ///< the photo file or bytes are not a JPEG or PNG that decodes
     missingAddress,    ///< no address is configured for the call
     badAddress,        ///< the configured address is not an http(s) URL
     unsafeHeaderValue, ///< the API key or session identifier holds CR, LF or NUL

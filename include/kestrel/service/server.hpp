@@ -12,10 +12,13 @@
 #include <kestrel/service/kestrel_error.hpp>
 #include <kestrel/service/result.hpp>
 
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,16 @@ public:
     ///     call.cancel(); // the user left the screen
     Call enrichedImage(std::shared_ptr<const platform::Bitmap> image,
                        ImageResultCompletion completion);
+    /// The same call for a photo as hosts usually hold it: a JPEG or PNG file. It is read and
+    /// decoded on the caller's thread straight to the size that is sent (a JPEG at the DCT
+    /// reduction just above it, luminance only when the photo goes out grey, EXIF orientation
+    /// applied to the small image): for a 12-megapixel JPEG about a fifth of the time and memory
+    /// of Bitmap::fromFile followed by the call above. A path that is not a readable JPEG or PNG
+    /// completes on the caller's thread with unreadablePhoto.
+    Call enrichedImage(const std::filesystem::path& photoFile, ImageResultCompletion completion);
+    /// The same for JPEG or PNG bytes in memory, read only during the call.
+    Call enrichedImage(std::span<const std::uint8_t> encodedPhoto,
+                       ImageResultCompletion completion);
 
     /// Like enrichedImage, to the picture-search address, with the user's language in the
     /// "Language" header; delivers the pictures of a 200 reply that holds a JSON array (possibly
@@ -96,6 +109,12 @@ public:
     /// none: on the caller's thread when the request cannot be built, on the delegate queue
     /// otherwise.
     Call pictureSearch(std::shared_ptr<const platform::Bitmap> image,
+                       PicturesResultCompletion completion);
+    /// pictureSearch for a JPEG or PNG file, decoded straight to the size sent as enrichedImage
+    /// does it.
+    Call pictureSearch(const std::filesystem::path& photoFile, PicturesResultCompletion completion);
+    /// pictureSearch for JPEG or PNG bytes in memory, read only during the call.
+    Call pictureSearch(std::span<const std::uint8_t> encodedPhoto,
                        PicturesResultCompletion completion);
 
     /// The outbox click reports go through (see ClickOutbox): for the shared server, one in

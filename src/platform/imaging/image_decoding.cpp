@@ -81,7 +81,8 @@ struct TjDeleter {
     void operator()(void* h) const { tjDestroy(h); }
 };
 
-std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide) {
+std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide,
+                                         DecodedColour colour) {
     std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
     if (!tj) return nullptr;
     auto* data = const_cast<unsigned char*>(bytes.data()); // TurboJPEG 2.x takes non-const
@@ -113,9 +114,10 @@ std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, in
     }
     if (!fits(scaledW, scaledH)) return nullptr;
 
-    const bool gray = colorspace == TJCS_GRAY;
     // Print workflows write CMYK, or YCCK, which TurboJPEG turns back into CMYK.
     const bool ink = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
+    // Asking for grey makes the decoder skip the colour components altogether.
+    const bool gray = colorspace == TJCS_GRAY || (colour == DecodedColour::lumaOnly && !ink);
     const int bpp = gray ? 1 : 4;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(scaledW) * scaledH * bpp);
     // A warning (truncated data, a corrupt segment) is a failure too: never half an image.
@@ -163,17 +165,17 @@ std::shared_ptr<const Bitmap> decodePng(std::span<const std::uint8_t> bytes) {
 } // namespace
 
 std::shared_ptr<const Bitmap> Bitmap::fromEncoded(std::span<const std::uint8_t> bytes,
-                                                  int maxPixelSide) {
+                                                  int maxPixelSide, DecodedColour colour) {
     static constexpr std::uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
-        return decodeJpeg(bytes, maxPixelSide);
+        return decodeJpeg(bytes, maxPixelSide, colour);
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), pngSignature, 8) == 0)
         return decodePng(bytes);
     return nullptr;
 }
 
-std::shared_ptr<const Bitmap> Bitmap::fromFile(const std::filesystem::path& path,
-                                               int maxPixelSide) {
+std::shared_ptr<const Bitmap> Bitmap::fromFile(const std::filesystem::path& path, int maxPixelSide,
+                                               DecodedColour colour) {
     std::error_code ec;
     const std::uintmax_t length = std::filesystem::file_size(path, ec);
     if (ec || length == 0 || length > kMaxFileBytes) return nullptr;
@@ -182,7 +184,7 @@ std::shared_ptr<const Bitmap> Bitmap::fromFile(const std::filesystem::path& path
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
     if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length)))
         return nullptr;
-    return fromEncoded(bytes, maxPixelSide);
+    return fromEncoded(bytes, maxPixelSide, colour);
 }
 
 } // namespace kestrel::platform
