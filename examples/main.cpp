@@ -105,13 +105,6 @@ int usage() {
     return 2;
 }
 
-std::shared_ptr<const platform::Bitmap> loadPhoto(const std::string& path) {
-    // JPEG or PNG; a JPEG's EXIF orientation is applied, so the page stands upright.
-    auto photo = platform::Bitmap::fromFile(path);
-    if (!photo) std::cerr << "kestrel-scan: cannot read a JPEG or PNG image from " << path << "\n";
-    return photo;
-}
-
 std::optional<std::chrono::milliseconds> timeout;
 
 // The recognition calls complete on the library's delegate queue; this program waits, and
@@ -167,9 +160,8 @@ std::optional<Failure> reportClick(const std::string& session, const std::string
     return reply.failure();
 }
 
-int recognize(const std::string& path, bool click, bool json) {
-    const auto photo = loadPhoto(path);
-    if (!photo) return 1;
+// The photo file (JPEG or PNG) is decoded straight to the size sent, upright.
+int recognize(const std::filesystem::path& photo, bool click, bool json) {
     const auto page = await<Image>([&](auto done) {
         return Server::shared().enrichedImage(photo, Server::ImageResultCompletion(done));
     });
@@ -191,9 +183,7 @@ int recognize(const std::string& path, bool click, bool json) {
     return counted ? 0 : 1;
 }
 
-int search(const std::string& path, bool json) {
-    const auto photo = loadPhoto(path);
-    if (!photo) return 1;
+int search(const std::filesystem::path& photo, bool json) {
     const auto pictures = await<std::vector<Picture>>([&](auto done) {
         return Server::shared().pictureSearch(photo, Server::PicturesResultCompletion(done));
     });

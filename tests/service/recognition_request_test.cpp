@@ -2,12 +2,16 @@
 #include "service/recognition_fixture.hpp"
 #include "support/capture_stdout.hpp"
 
+#include <kestrel/platform/graphics.hpp>
 #include <kestrel/platform/locale.hpp>
 #include <kestrel/service/server_helpers.hpp>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
+#include <span>
+#include <thread>
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -189,6 +193,81 @@ TEST(RecognitionRequest, RequestsThatCannotBeBuiltCompleteAtOnceWithParametersMi
     const auto request = urlRequestWithImage(photo(), ConfigurationKey::sdkEnrichedImageUrl, "fr");
     ASSERT_TRUE(request);
     EXPECT_EQ(request->timeoutInterval, std::chrono::duration<double>(15.0));
+}
+
+// Photo files and bytes are decoded straight to the send size and go out as the decoded photo
+// would: upright, grey or colour as the setting says. What does not decode completes at once with
+// unreadablePhoto, and nothing is sent.
+TEST(RecognitionRequest, PhotoFilesAndBytesGoOutAsTheDecodedPhotoWould) {
+    auto& service = recognitionService();
+    platform::Locale::setPreferredLanguages({"fr"});
+    const TempDir dir;
+    // Smooth ramps stored lying on their side (EXIF orientation 6), with a dark block that any
+    // wrong turn or mirror would move.
+    const int w = 2600, h = 1950;
+    std::vector<std::uint8_t> rgb;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool block = x < w / 4 && y < h / 4;
+            fixtures::append(rgb, {static_cast<std::uint8_t>(block ? 20 : 40 + x * 200 / w),
+                                   static_cast<std::uint8_t>(block ? 20 : 40 + y * 200 / h), 128});
+        }
+    const auto jpeg = fixtures::withExifOrientation(fixtures::encodeJpeg(rgb, w, h, 3), 6, false);
+    const auto file = dir / "photo.jpg";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()),
+               static_cast<std::streamsize>(jpeg.size()));
+    const auto send = [](auto photo) {
+        std::promise<Result<Image>> done;
+        auto result = done.get_future();
+        Server::shared().enrichedImage(photo, [&done](Result<Image> r) { done.set_value(r); });
+        return result.get();
+    };
+    for (const bool grey : {false, true}) {
+        SCOPED_TRACE(grey ? "grey" : "colour");
+        service.reset(okImage);
+        KestrelManager::shared().setUseBlackAndWhite(grey);
+        ASSERT_TRUE(send(platform::Bitmap::fromFile(file)));
+        ASSERT_TRUE(send(file));
+        ASSERT_TRUE(send(std::span<const std::uint8_t>(jpeg)));
+        // Already at the send size, in the other channels than those sent.
+        const auto atSize = fixtures::rgbaBitmap(1000, 750, fixtures::testCard);
+        ASSERT_TRUE(send(grey ? atSize : platform::drawInGrayContext(atSize.get(), {1000, 750})));
+        const JsonValue requests = service.requests();
+        ASSERT_EQ(requests.size(), 4u);
+        const auto converted = checkFramingAndDecodeFile(requests[3]);
+        EXPECT_EQ(converted.components, grey ? 1 : 3);
+        EXPECT_EQ(converted.width, 1000);
+        const auto decoded = checkFramingAndDecodeFile(requests[0]);
+        const auto fromFile = checkFramingAndDecodeFile(requests[1]);
+        EXPECT_EQ(fromBase64(requests[1]["parts"].back()["data"]),
+                  fromBase64(requests[2]["parts"].back()["data"]));
+        ASSERT_EQ(fromFile.width, 750);
+        ASSERT_EQ(fromFile.height, 1000);
+        ASSERT_EQ(fromFile.components, grey ? 1 : 3);
+        ASSERT_EQ(decoded.pixels.size(), fromFile.pixels.size());
+        double difference = 0;
+        for (std::size_t i = 0; i < decoded.pixels.size(); ++i)
+            difference += std::abs(decoded.pixels[i] - fromFile.pixels[i]);
+        EXPECT_LT(difference / static_cast<double>(decoded.pixels.size()), 1.0);
+    }
+
+    service.reset(okImage);
+    const std::vector<std::uint8_t> truncated(jpeg.begin(), jpeg.begin() + jpeg.size() / 2);
+    const auto caller = std::this_thread::get_id();
+    const auto refused = [&](auto photo) {
+        std::optional<Failure> failure;
+        Server::shared().enrichedImage(photo, [&](Result<Image> r) {
+            EXPECT_EQ(std::this_thread::get_id(), caller);
+            if (!r) failure = r.failure();
+        });
+        return failure && failure->cause == FailureCause::unreadablePhoto;
+    };
+    EXPECT_TRUE(refused(dir.path()));
+    EXPECT_TRUE(refused(dir / "absent.jpg"));
+    EXPECT_TRUE(refused(std::span<const std::uint8_t>(truncated)));
+    EXPECT_TRUE(refused(std::span<const std::uint8_t>()));
+    EXPECT_TRUE(service.requests().empty());
 }
 
 // The loop the product lives on: the scan preferences of a reply decide how the next photo is
