@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the JPEG and PNG decoders (EXIF orientation included), whole and with
 // a size asked for. Besides sanitizer findings, it stops on a bitmap outside the pixel limits,
 // one whose last pixel cannot be read, or a reduced decode smaller than asked for or larger than
-// the whole one.
+// the whole one, or a luminance-only decode of another size than the colour one.
 #include <kestrel/platform/bitmap.hpp>
 
 #include <algorithm>
@@ -34,8 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int asked = 1 + data[0] * 4; // a send size from the first byte
     const auto whole = Bitmap::fromEncoded(bytes);
     const auto reduced = Bitmap::fromEncoded(bytes, asked);
+    const auto luma = Bitmap::fromEncoded(bytes, asked, kestrel::platform::DecodedColour::lumaOnly);
     if (whole) checkBitmap(*whole);
     if (reduced) checkBitmap(*reduced);
+    if (luma) checkBitmap(*luma);
+    if (luma && reduced) {
+        check(luma->pixelWidth() == reduced->pixelWidth() &&
+              luma->pixelHeight() == reduced->pixelHeight());
+    }
     if (whole && reduced) {
         check(longerSide(*reduced) <= longerSide(*whole));
         check(longerSide(*reduced) >= std::min(asked, longerSide(*whole)));
