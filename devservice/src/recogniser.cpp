@@ -16,6 +16,7 @@ namespace {
 constexpr float kMaxDistance = 80.0f;
 
 constexpr int kLookLongSide = 300;
+constexpr int kMinPhotoSide = 64;
 
 cv::Mat smoothLook(const cv::Mat& grey) {
     const double factor = double(kLookLongSide) / std::max(grey.cols, grey.rows);
@@ -200,7 +201,9 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
 
 std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t maxResults) const {
     std::vector<Recognition> found;
-    if (!index_ || photo.empty()) return found;
+    // A photo narrower than a feature's patch shows no page, and scaling it for the search would
+    // leave no pixels at all.
+    if (!index_ || std::min(photo.cols, photo.rows) < kMinPhotoSide) return found;
     const Features features = takeFeatures(photo, settings_.photoLongSide, settings_.photoFeatures);
     if (features.descriptors.rows < settings_.minInliers) return found;
     for (std::size_t candidate : shortlist(features.descriptors))

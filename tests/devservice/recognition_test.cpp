@@ -9,6 +9,7 @@
 #include <kestrel/raw_value.hpp>
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 namespace kestrel::testing {
 namespace {
@@ -68,6 +69,13 @@ TEST(Recognition, PagesOutsideTheCatalogueAreNeitherRecognisedNorFound) {
         ASSERT_TRUE(found);
         ASSERT_EQ(found->status, 200);
         EXPECT_TRUE(Picture::decodeReply(found->body).empty()) << found->body;
+    }
+    // Slivers no camera takes, which a host may still send.
+    for (const cv::Size size : {cv::Size(1, 1000), cv::Size(1000, 20)}) {
+        std::vector<unsigned char> sliver;
+        cv::imencode(".jpg", cv::Mat(size, CV_8UC3, cv::Scalar(200, 90, 40)), sliver);
+        EXPECT_EQ(service().recognise(sliver)->status, 404);
+        EXPECT_EQ(service().search(sliver)->status, 200);
     }
 }
 
