@@ -1,6 +1,7 @@
 #include "platform/imaging/exif_orientation.hpp"
 
 #include <cstring>
+#include <functional>
 
 namespace kestrel::platform::exif {
 
@@ -66,45 +67,64 @@ int jpegOrientation(std::span<const std::uint8_t> jpeg) {
     return 1;
 }
 
+namespace {
+
+// Copies pixels so that output pixel (x, y) is source pixel first(y) + x * step, step being ±1
+// (a mirror) or ±w (a quarter turn): one addition per pixel, whole pixels at a time.
+template <typename Pixel>
+void remap(const std::uint8_t* source, std::uint8_t* target, int ow, int oh,
+           const std::function<std::ptrdiff_t(int)>& first, std::ptrdiff_t step) {
+    const auto* from = reinterpret_cast<const Pixel*>(source);
+    auto* to = reinterpret_cast<Pixel*>(target);
+    for (int y = 0; y < oh; ++y) {
+        const Pixel* at = from + first(y);
+        Pixel* row = to + static_cast<std::ptrdiff_t>(y) * ow;
+        for (int x = 0; x < ow; ++x, at += step) std::memcpy(row + x, at, sizeof(Pixel));
+    }
+}
+
+struct Pixel4 {
+    std::uint8_t bytes[4];
+};
+
+} // namespace
+
 std::vector<std::uint8_t> applyOrientation(const std::vector<std::uint8_t>& pixels, int& width,
                                            int& height, int bpp, int orientation) {
-    if (orientation <= 1 || orientation > 8) return pixels;
-    const int w = width, h = height;
+    if (orientation <= 1 || orientation > 8 || (bpp != 1 && bpp != 4)) return pixels;
+    const std::ptrdiff_t w = width, h = height;
     const bool transposed = orientation >= 5;
-    const int ow = transposed ? h : w, oh = transposed ? w : h;
-    std::vector<std::uint8_t> out(pixels.size());
-    for (int y = 0; y < oh; ++y) {
-        for (int x = 0; x < ow; ++x) {
-            int sx = x, sy = y;
-            switch (orientation) {
-            case 2:
-                sx = w - 1 - x;
-                break;
-            case 3:
-                sx = w - 1 - x, sy = h - 1 - y;
-                break;
-            case 4:
-                sy = h - 1 - y;
-                break;
-            case 5:
-                sx = y, sy = x;
-                break;
-            case 6:
-                sx = y, sy = h - 1 - x;
-                break;
-            case 7:
-                sx = w - 1 - y, sy = h - 1 - x;
-                break;
-            case 8:
-                sx = w - 1 - y, sy = x;
-                break;
-            default:
-                break;
-            }
-            std::memcpy(&out[(static_cast<std::size_t>(y) * ow + x) * bpp],
-                        &pixels[(static_cast<std::size_t>(sy) * w + sx) * bpp], bpp);
-        }
+    const int ow = static_cast<int>(transposed ? h : w), oh = static_cast<int>(transposed ? w : h);
+    std::function<std::ptrdiff_t(int)> first;
+    std::ptrdiff_t step = 1;
+    switch (orientation) {
+    case 2: // mirrored left to right
+        first = [=](int y) { return y * w + w - 1; }, step = -1;
+        break;
+    case 3: // turned half round
+        first = [=](int y) { return (h - 1 - y) * w + w - 1; }, step = -1;
+        break;
+    case 4: // mirrored top to bottom
+        first = [=](int y) { return (h - 1 - y) * w; };
+        break;
+    case 5: // mirrored along the main diagonal
+        first = [](int y) { return std::ptrdiff_t{y}; }, step = w;
+        break;
+    case 6: // stored a quarter turn anticlockwise
+        first = [=](int y) { return (h - 1) * w + y; }, step = -w;
+        break;
+    case 7: // mirrored along the other diagonal
+        first = [=](int y) { return (h - 1) * w + w - 1 - y; }, step = -w;
+        break;
+    default: // 8: stored a quarter turn clockwise
+        first = [=](int y) { return w - 1 - y; }, step = w;
+        break;
     }
+    std::vector<std::uint8_t> out(pixels.size());
+    if (bpp == 4)
+        remap<Pixel4>(pixels.data(), out.data(), ow, oh, first, step);
+    else
+        remap<std::uint8_t>(pixels.data(), out.data(), ow, oh, first, step);
     width = ow;
     height = oh;
     return out;

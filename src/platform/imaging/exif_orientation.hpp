@@ -11,7 +11,8 @@ namespace kestrel::platform::exif {
 // none or it cannot be read. Every offset is checked against the data.
 int jpegOrientation(std::span<const std::uint8_t> jpeg);
 
-// Turns packed pixels (width × height, bpp bytes each) upright for an EXIF orientation 1..8.
+// Turns packed pixels (width × height, bpp bytes each, bpp 1 or 4) upright for an EXIF
+// orientation 1..8.
 // Orientations 5 to 8 swap width and height, which are updated.
 std::vector<std::uint8_t> applyOrientation(const std::vector<std::uint8_t>& pixels, int& width,
                                            int& height, int bpp, int orientation);
