@@ -248,6 +248,16 @@ TEST(BitmapDecoding, ExifOrientationIsApplied) {
         EXPECT_EQ(pixel(*b, c.w - 1, c.h - 1), pixel(*stored, 47 - c.cx, 23 - c.cy))
             << c.orientation;
     }
+    // Editors write the JFIF segment first and the EXIF one after it.
+    auto exifFirst = withExifOrientation(jpeg, 6, true);
+    const std::size_t exifEnd = 4 + (exifFirst[4] << 8 | exifFirst[5]);
+    const std::size_t jfifEnd =
+        exifEnd + 2 + (exifFirst[exifEnd + 2] << 8 | exifFirst[exifEnd + 3]);
+    std::rotate(exifFirst.begin() + 2, exifFirst.begin() + exifEnd, exifFirst.begin() + jfifEnd);
+    ASSERT_EQ(exifFirst[3], 0xE0); // JFIF now first
+    const auto turned = Bitmap::fromEncoded(exifFirst);
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->pixelWidth(), 24);
 }
 
 TEST(BitmapDecoding, CorruptOrTruncatedDataGivesNoBitmap) {
