@@ -17,6 +17,8 @@ bool usableSize(platform::Size s) {
 
 bool usableWidth(CGFloat sendWidth) { return std::isfinite(sendWidth) && sendWidth > 0; }
 
+constexpr CGFloat decodeMargin = 1.5;
+
 // The point size resizeImage draws the image at: its longer side becomes sendWidth.
 platform::Size sendSize(const platform::Bitmap& image, CGFloat sendWidth) {
     const CGFloat w = image.size().width, h = image.size().height;
@@ -69,10 +71,14 @@ std::shared_ptr<const platform::Bitmap> photoToSend(const PhotoSource& photo, CG
     if (const auto* decoded = std::get_if<std::shared_ptr<const platform::Bitmap>>(&photo)) {
         image = *decoded;
     } else {
-        // The smallest DCT reduction whose longer side still reaches the send width.
-        const int side = usableWidth(sendWidth) ? static_cast<int>(std::ceil(std::min<CGFloat>(
-                                                      sendWidth, platform::Bitmap::maxPixelSide)))
-                                                : 0;
+        // The smallest DCT reduction whose longer side is still half as large again as the send
+        // width: a DCT-domain reduction all the way down loses the detail of small print (SSIM
+        // 0.90 against 0.95 on a 12 MP page photo); leaving the resampler the last 1.5x keeps it
+        // for a few per cent more time, since most of a decode is the entropy decoding.
+        const int side = usableWidth(sendWidth)
+                             ? static_cast<int>(std::ceil(std::min<CGFloat>(
+                                   sendWidth * decodeMargin, platform::Bitmap::maxPixelSide)))
+                             : 0;
         const auto colour = useBlackAndWhite ? platform::DecodedColour::lumaOnly
                                              : platform::DecodedColour::asStored;
         if (const auto* file = std::get_if<std::filesystem::path>(&photo)) {

@@ -16,8 +16,8 @@
 namespace kestrel::service {
 
 // Where the photo of a request comes from: a decoded image, or a JPEG or PNG file or bytes that
-// are decoded straight to the size sent (the DCT reduction closest above it, luminance only when
-// the photo goes out grey, turned upright once small).
+// are decoded small (the DCT reduction closest above 1.5 times the size sent, luminance only when
+// the photo goes out grey, turned upright once small) and then scaled to the size sent.
 using PhotoSource = std::variant<std::shared_ptr<const platform::Bitmap>, std::filesystem::path,
                                  std::span<const std::uint8_t>>;
 
