@@ -1,5 +1,6 @@
 #include <kestrel/service/kestrel_helpers.hpp>
 
+#include "platform/imaging/stored_image.hpp"
 #include "service/recognition_request.hpp"
 
 #include <kestrel/platform/graphics.hpp>
@@ -67,29 +68,37 @@ namespace service {
 
 std::shared_ptr<const platform::Bitmap> photoToSend(const PhotoSource& photo, CGFloat sendWidth,
                                                     bool useBlackAndWhite) {
-    std::shared_ptr<const platform::Bitmap> image;
-    if (const auto* decoded = std::get_if<std::shared_ptr<const platform::Bitmap>>(&photo)) {
-        image = *decoded;
+    const auto scaled = [&](const std::shared_ptr<const platform::Bitmap>& image) {
+        if (image && alreadySendable(*image, sendWidth, useBlackAndWhite)) return image;
+        return resizeImage(image, sendWidth, useBlackAndWhite);
+    };
+    if (const auto* decoded = std::get_if<std::shared_ptr<const platform::Bitmap>>(&photo))
+        return scaled(*decoded);
+
+    // The smallest DCT reduction whose longer side is still half as large again as the send
+    // width: a DCT-domain reduction all the way down loses the detail of small print (SSIM 0.90
+    // against 0.95 on a 12 MP page photo); leaving the resampler the last 1.5x keeps it for a few
+    // per cent more time, since most of a decode is the entropy decoding.
+    const int side = usableWidth(sendWidth)
+                         ? static_cast<int>(std::ceil(std::min<CGFloat>(
+                               sendWidth * decodeMargin, platform::Bitmap::maxPixelSide)))
+                         : 0;
+    const auto colour =
+        useBlackAndWhite ? platform::DecodedColour::lumaOnly : platform::DecodedColour::asStored;
+    platform::StoredImage stored;
+    if (const auto* file = std::get_if<std::filesystem::path>(&photo)) {
+        if (const auto bytes = platform::readPhotoFile(*file))
+            stored = platform::decodeAsStored(*bytes, side, colour);
     } else {
-        // The smallest DCT reduction whose longer side is still half as large again as the send
-        // width: a DCT-domain reduction all the way down loses the detail of small print (SSIM
-        // 0.90 against 0.95 on a 12 MP page photo); leaving the resampler the last 1.5x keeps it
-        // for a few per cent more time, since most of a decode is the entropy decoding.
-        const int side = usableWidth(sendWidth)
-                             ? static_cast<int>(std::ceil(std::min<CGFloat>(
-                                   sendWidth * decodeMargin, platform::Bitmap::maxPixelSide)))
-                             : 0;
-        const auto colour = useBlackAndWhite ? platform::DecodedColour::lumaOnly
-                                             : platform::DecodedColour::asStored;
-        if (const auto* file = std::get_if<std::filesystem::path>(&photo)) {
-            image = platform::Bitmap::fromFile(*file, side, colour);
-        } else {
-            image = platform::Bitmap::fromEncoded(std::get<std::span<const std::uint8_t>>(photo),
-                                                  side, colour);
-        }
+        stored =
+            platform::decodeAsStored(std::get<std::span<const std::uint8_t>>(photo), side, colour);
     }
-    if (image && alreadySendable(*image, sendWidth, useBlackAndWhite)) return image;
-    return resizeImage(image, sendWidth, useBlackAndWhite);
+    // Scaled as stored and turned upright once small (the send size does not depend on the
+    // turn): a phone's portrait photo costs what a landscape one does.
+    auto sent = scaled(stored.bitmap);
+    stored.bitmap.reset();
+    if (!sent || stored.orientation == 1) return sent;
+    return platform::turnedUpright(*sent, stored.orientation);
 }
 
 } // namespace service

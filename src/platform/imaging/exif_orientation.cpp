@@ -89,9 +89,10 @@ struct Pixel4 {
 
 } // namespace
 
-std::vector<std::uint8_t> applyOrientation(const std::vector<std::uint8_t>& pixels, int& width,
+std::vector<std::uint8_t> applyOrientation(std::span<const std::uint8_t> pixels, int& width,
                                            int& height, int bpp, int orientation) {
-    if (orientation <= 1 || orientation > 8 || (bpp != 1 && bpp != 4)) return pixels;
+    if (orientation <= 1 || orientation > 8 || (bpp != 1 && bpp != 4))
+        return {pixels.begin(), pixels.end()};
     const std::ptrdiff_t w = width, h = height;
     const bool transposed = orientation >= 5;
     const int ow = static_cast<int>(transposed ? h : w), oh = static_cast<int>(transposed ? w : h);

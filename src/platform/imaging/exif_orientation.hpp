@@ -14,7 +14,7 @@ int jpegOrientation(std::span<const std::uint8_t> jpeg);
 // Turns packed pixels (width × height, bpp bytes each, bpp 1 or 4) upright for an EXIF
 // orientation 1..8.
 // Orientations 5 to 8 swap width and height, which are updated.
-std::vector<std::uint8_t> applyOrientation(const std::vector<std::uint8_t>& pixels, int& width,
+std::vector<std::uint8_t> applyOrientation(std::span<const std::uint8_t> pixels, int& width,
                                            int& height, int bpp, int orientation);
 
 } // namespace kestrel::platform::exif

@@ -2,6 +2,7 @@
 #include <kestrel/platform/bitmap.hpp>
 
 #include "platform/imaging/exif_orientation.hpp"
+#include "platform/imaging/stored_image.hpp"
 
 #include <png.h>
 #include <turbojpeg.h>
@@ -81,19 +82,19 @@ struct TjDeleter {
     void operator()(void* h) const { tjDestroy(h); }
 };
 
-std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide,
-                                         DecodedColour colour) {
+StoredImage decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide,
+                       DecodedColour colour) {
     std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
-    if (!tj) return nullptr;
+    if (!tj) return {};
     auto* data = const_cast<unsigned char*>(bytes.data()); // TurboJPEG 2.x takes non-const
     const auto size = static_cast<unsigned long>(bytes.size());
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     if (tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
-        return nullptr;
-    if (width <= 0 || height <= 0) return nullptr;
+        return {};
+    if (width <= 0 || height <= 0) return {};
     const JpegMarkers markers = readMarkers(bytes);
     if (markers.huffmanCoded.value_or(false) && !couldHold(bytes.size(), width, height, true))
-        return nullptr;
+        return {};
 
     // The smallest DCT-domain reduction that still gives the caller the size asked for.
     int scaledW = width, scaledH = height;
@@ -112,7 +113,7 @@ std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, in
             }
         }
     }
-    if (!fits(scaledW, scaledH)) return nullptr;
+    if (!fits(scaledW, scaledH)) return {};
 
     // Print workflows write CMYK, or YCCK, which TurboJPEG turns back into CMYK.
     const bool ink = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
@@ -126,15 +127,12 @@ std::shared_ptr<const Bitmap> decodeJpeg(std::span<const std::uint8_t> bytes, in
                       : ink ? TJPF_CMYK
                             : TJPF_RGBA,
                       TJFLAG_STOPONWARNING) != 0)
-        return nullptr;
+        return {};
     if (ink) inkToRgb(pixels, markers.adobe);
-
-    const int orientation = exif::jpegOrientation(bytes);
-    if (orientation != 1)
-        pixels = exif::applyOrientation(pixels, scaledW, scaledH, bpp, orientation);
     // A decoded JPEG is opaque, so its RGBA is premultiplied as well as straight.
-    return Bitmap::withPixels(gray ? PixelFormat::gray8 : PixelFormat::rgba8Premultiplied, scaledW,
-                              scaledH, 0, std::move(pixels));
+    return {Bitmap::withPixels(gray ? PixelFormat::gray8 : PixelFormat::rgba8Premultiplied, scaledW,
+                               scaledH, 0, std::move(pixels)),
+            exif::jpegOrientation(bytes)};
 }
 
 std::shared_ptr<const Bitmap> decodePng(std::span<const std::uint8_t> bytes) {
@@ -164,27 +162,55 @@ std::shared_ptr<const Bitmap> decodePng(std::span<const std::uint8_t> bytes) {
 
 } // namespace
 
-std::shared_ptr<const Bitmap> Bitmap::fromEncoded(std::span<const std::uint8_t> bytes,
-                                                  int maxPixelSide, DecodedColour colour) {
+StoredImage decodeAsStored(std::span<const std::uint8_t> bytes, int maxPixelSide,
+                           DecodedColour colour) {
     static constexpr std::uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
         return decodeJpeg(bytes, maxPixelSide, colour);
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), pngSignature, 8) == 0)
-        return decodePng(bytes);
-    return nullptr;
+        return {decodePng(bytes)};
+    return {};
+}
+
+std::optional<std::vector<std::uint8_t>> readPhotoFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::uintmax_t length = std::filesystem::file_size(path, ec);
+    if (ec || length == 0 || length > kMaxFileBytes) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length)))
+        return std::nullopt;
+    return bytes;
+}
+
+std::shared_ptr<const Bitmap> turnedUpright(const Bitmap& bitmap, int orientation) {
+    if (orientation == 1 || !bitmap.hasPixels()) return nullptr;
+    const int bpp = bytesPerPixel(bitmap.format());
+    int width = bitmap.pixelWidth(), height = bitmap.pixelHeight();
+    const std::size_t row = static_cast<std::size_t>(width) * bpp;
+    std::vector<std::uint8_t> packed;
+    if (bitmap.stride() != row) {
+        packed.resize(row * height);
+        for (int y = 0; y < height; ++y) std::memcpy(&packed[y * row], bitmap.row(y), row);
+    }
+    auto turned = exif::applyOrientation(packed.empty() ? std::span(bitmap.pixels(), row * height)
+                                                        : std::span(packed),
+                                         width, height, bpp, orientation);
+    return Bitmap::withPixels(bitmap.format(), width, height, 0, std::move(turned));
+}
+
+std::shared_ptr<const Bitmap> Bitmap::fromEncoded(std::span<const std::uint8_t> bytes,
+                                                  int maxPixelSide, DecodedColour colour) {
+    StoredImage stored = decodeAsStored(bytes, maxPixelSide, colour);
+    if (!stored.bitmap || stored.orientation == 1) return stored.bitmap;
+    return turnedUpright(*stored.bitmap, stored.orientation);
 }
 
 std::shared_ptr<const Bitmap> Bitmap::fromFile(const std::filesystem::path& path, int maxPixelSide,
                                                DecodedColour colour) {
-    std::error_code ec;
-    const std::uintmax_t length = std::filesystem::file_size(path, ec);
-    if (ec || length == 0 || length > kMaxFileBytes) return nullptr;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return nullptr;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length)))
-        return nullptr;
-    return fromEncoded(bytes, maxPixelSide, colour);
+    const auto bytes = readPhotoFile(path);
+    return bytes ? fromEncoded(*bytes, maxPixelSide, colour) : nullptr;
 }
 
 } // namespace kestrel::platform
