@@ -106,6 +106,37 @@ std::shared_ptr<const kestrel::platform::Bitmap> frameBitmap() {
 }
 
 // Rec. 601 luma of the Lanczos reference (empty when ImageMagick is not there).
+// Rec. 601 luma of a 16-bit Lanczos reduction of an image file to w x h, turned upright by its
+// EXIF orientation first (empty when ImageMagick is not there).
+std::vector<double> lanczosLuma(const std::filesystem::path& source, int w, int h) {
+    const auto out = std::filesystem::temp_directory_path() /
+                     ("kestrel-bench-ref-" + std::to_string(getpid()) + ".ppm");
+    const std::string cmd = "convert '" + source.string() +
+                            "' -auto-orient -filter Lanczos -resize " + std::to_string(w) + "x" +
+                            std::to_string(h) + "! -depth 16 '" + out.string() + "' 2>/dev/null";
+    std::vector<double> luma;
+    if (std::system(cmd.c_str()) == 0) {
+        std::ifstream in(out, std::ios::binary);
+        std::string magic;
+        int rw = 0, rh = 0, maxval = 0;
+        in >> magic >> rw >> rh >> maxval;
+        in.get();
+        if (magic == "P6" && rw == w && rh == h && maxval == 65535) {
+            Bytes raw(static_cast<std::size_t>(w) * h * 6);
+            in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
+            for (std::size_t i = 0; i < raw.size(); i += 6) {
+                const double r = (raw[i] << 8 | raw[i + 1]) / 257.0;
+                const double g = (raw[i + 2] << 8 | raw[i + 3]) / 257.0;
+                const double b = (raw[i + 4] << 8 | raw[i + 5]) / 257.0;
+                luma.push_back(0.299 * r + 0.587 * g + 0.114 * b);
+            }
+        }
+    }
+    std::filesystem::remove(out);
+    return luma;
+}
+
+// The reference of the page frame: its Lanczos reduction to 1000 x 750.
 std::vector<double> referenceLuma() {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("kestrel-bench-" + std::to_string(getpid()));
@@ -120,28 +151,7 @@ std::vector<double> referenceLuma() {
         out.write(reinterpret_cast<const char*>(rgb.data()),
                   static_cast<std::streamsize>(rgb.size()));
     }
-    const std::string cmd = "convert '" + (dir / "frame.ppm").string() +
-                            "' -filter Lanczos -resize " + std::to_string(kOutW) + "x" +
-                            std::to_string(kOutH) + "! -depth 16 '" + (dir / "ref.ppm").string() +
-                            "' 2>/dev/null";
-    std::vector<double> luma;
-    if (std::system(cmd.c_str()) == 0) {
-        std::ifstream in(dir / "ref.ppm", std::ios::binary);
-        std::string magic;
-        int w = 0, h = 0, maxval = 0;
-        in >> magic >> w >> h >> maxval;
-        in.get();
-        if (magic == "P6" && w == kOutW && h == kOutH && maxval == 65535) {
-            Bytes raw(static_cast<std::size_t>(w) * h * 6);
-            in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
-            for (std::size_t i = 0; i < raw.size(); i += 6) {
-                const double r = (raw[i] << 8 | raw[i + 1]) / 257.0;
-                const double g = (raw[i + 2] << 8 | raw[i + 3]) / 257.0;
-                const double b = (raw[i + 4] << 8 | raw[i + 5]) / 257.0;
-                luma.push_back(0.299 * r + 0.587 * g + 0.114 * b);
-            }
-        }
-    }
+    auto luma = lanczosLuma(dir / "frame.ppm", kOutW, kOutH);
     fs::remove_all(dir);
     return luma;
 }
@@ -186,10 +196,10 @@ double ssim(const std::vector<double>& a, const std::vector<double>& b, int w, i
     return total / n;
 }
 
-// SSIM of a JPEG's luma (decoded by TurboJPEG) against the reference; NaN without one.
-double scoreJpeg(const Bytes& jpeg) {
-    static const std::vector<double> ref = referenceLuma();
-    if (ref.empty()) return std::nan("");
+// SSIM of a JPEG's luma (decoded by TurboJPEG) against the Lanczos reduction of its source to
+// the same size: the page frame, or an image file; NaN without a reference.
+double scoreJpeg(const Bytes& jpeg, const std::filesystem::path& source = {}) {
+    static const std::vector<double> frameRef = referenceLuma();
     tjhandle tj = tjInitDecompress();
     int w = 0, h = 0, sub = 0, cs = 0;
     tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &w, &h, &sub, &cs);
@@ -197,7 +207,9 @@ double scoreJpeg(const Bytes& jpeg) {
     const int rc =
         tjDecompress2(tj, jpeg.data(), jpeg.size(), rgb.data(), w, w * 3, h, TJPF_RGB, 0);
     tjDestroy(tj);
-    if (rc != 0 || w != kOutW || h != kOutH) return std::nan("");
+    if (rc != 0 || (source.empty() && (w != kOutW || h != kOutH))) return std::nan("");
+    const std::vector<double> ref = source.empty() ? frameRef : lanczosLuma(source, w, h);
+    if (ref.empty()) return std::nan("");
     std::vector<double> luma(static_cast<std::size_t>(w) * h);
     for (std::size_t i = 0; i < luma.size(); ++i)
         luma[i] = 0.299 * rgb[i * 3] + 0.587 * rgb[i * 3 + 1] + 0.114 * rgb[i * 3 + 2];
@@ -285,6 +297,24 @@ Bytes kestrelWholeFile(bool turned) {
     auto scaled =
         kestrel::resizeImage(kestrel::platform::Bitmap::fromFile(frameFile(turned)), kOutW, false);
     return kestrel::platform::jpegRepresentation(scaled.get(), kQuality).value_or(Bytes{});
+}
+
+// A natural photograph Debian ships (mate-backgrounds, installed by `./run bench`): 2560 x 1920,
+// baseline JPEG, leaves and bark in fine detail.
+const std::filesystem::path kNatural = "/usr/share/backgrounds/mate/nature/Wood.jpg";
+
+Bytes wholeDecode(const std::filesystem::path& file) {
+    auto scaled = kestrel::resizeImage(kestrel::platform::Bitmap::fromFile(file), kOutW, false);
+    return kestrel::platform::jpegRepresentation(scaled.get(), kQuality).value_or(Bytes{});
+}
+
+Bytes opencvReduced(const std::filesystem::path& file, int reduction) {
+    const cv::Mat read = cv::imread(file.string(), reduction);
+    cv::Mat small;
+    cv::resize(read, small, cv::Size(kOutW, kOutW * read.rows / read.cols), 0, 0, cv::INTER_AREA);
+    Bytes out;
+    cv::imencode(".jpg", small, out, {cv::IMWRITE_JPEG_QUALITY, 80});
+    return out;
 }
 
 Bytes opencvFile(bool turned, bool gray) {
@@ -402,10 +432,11 @@ struct Approach {
     std::string name;
     std::function<Bytes()> run;
     bool scored = true;
+    std::filesystem::path source = {}; // what the output is scored against; empty: the frame
 };
 
 std::vector<Approach> approaches() {
-    return {
+    std::vector<Approach> all{
         {"kestrel colour", [] { return kestrelPrepare(false); }},
         {"kestrel grey", [] { return kestrelPrepare(true); }},
         {"OpenCV INTER_AREA colour", [] { return opencvPrepare(cv::INTER_AREA, false); }},
@@ -437,6 +468,16 @@ std::vector<Approach> approaches() {
                  .value_or(Bytes{});
          }},
     };
+    if (std::filesystem::exists(kNatural)) {
+        all.push_back({"natural: kestrel file colour", [] { return kestrelSend(kNatural, false); },
+                       true, kNatural});
+        all.push_back(
+            {"natural: whole decode colour", [] { return wholeDecode(kNatural); }, true, kNatural});
+        all.push_back({"natural: OpenCV IMREAD_REDUCED_COLOR_2",
+                       [] { return opencvReduced(kNatural, cv::IMREAD_REDUCED_COLOR_2); }, true,
+                       kNatural});
+    }
+    return all;
 }
 
 class MedianCollector : public benchmark::ConsoleReporter {
@@ -464,7 +505,7 @@ int main(int argc, char** argv) {
     for (const Approach& a : approaches())
         peak[a.name] = peakGrowthKb([&] { benchmark::DoNotOptimize(a.run()); });
     for (const Approach& a : approaches())
-        if (a.scored) quality[a.name] = scoreJpeg(a.run());
+        if (a.scored) quality[a.name] = scoreJpeg(a.run(), a.source);
 
     for (const Approach& a : approaches()) {
         benchmark::RegisterBenchmark(a.name.c_str(),
@@ -508,7 +549,9 @@ int main(int argc, char** argv) {
                                                        : "sized: encode alone colour"];
         char ssimText[16] = "-", openCvText[16] = "-", floorText[16] = "-";
         if (a.scored) std::snprintf(ssimText, sizeof ssimText, "%.3f", quality[a.name]);
-        if (!sized && ms > 0) std::snprintf(openCvText, sizeof openCvText, "%.1fx", base / ms);
+        const bool natural = a.name.rfind("natural:", 0) == 0;
+        if (!sized && !natural && ms > 0)
+            std::snprintf(openCvText, sizeof openCvText, "%.1fx", base / ms);
         if ((file || sized) && floorMs > 0)
             std::snprintf(floorText, sizeof floorText, "%.2fx", ms / floorMs);
         std::printf("%-36s %9.2f %8s %14.1f %12s %9s\n", a.name.c_str(), ms, ssimText,
