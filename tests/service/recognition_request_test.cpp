@@ -252,6 +252,23 @@ TEST(RecognitionRequest, PhotoFilesAndBytesGoOutAsTheDecodedPhotoWould) {
         EXPECT_LT(difference / static_cast<double>(decoded.pixels.size()), 1.0);
     }
 
+    // Picture search takes the same forms.
+    service.reset({{"status", 200}, {"body", "[]"}});
+    const auto search = [](auto photo) {
+        std::promise<bool> done;
+        Server::shared().pictureSearch(
+            photo, [&done](Result<std::vector<Picture>> r) { done.set_value(r.ok()); });
+        return done.get_future().get();
+    };
+    EXPECT_TRUE(search(file));
+    EXPECT_TRUE(search(std::span<const std::uint8_t>(jpeg)));
+    const JsonValue searches = service.requests();
+    ASSERT_EQ(searches.size(), 2u);
+    for (const auto& request : searches) {
+        EXPECT_EQ(request["target"], "/v1/pictures/search");
+        EXPECT_EQ(checkFramingAndDecodeFile(request).height, 1000);
+    }
+
     service.reset(okImage);
     const std::vector<std::uint8_t> truncated(jpeg.begin(), jpeg.begin() + jpeg.size() / 2);
     const auto caller = std::this_thread::get_id();
