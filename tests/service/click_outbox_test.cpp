@@ -94,6 +94,7 @@ TEST(ClickOutbox, ReportsKeptWhileTheServiceIsDownEachArriveOnceItIsBack) {
     const auto waiting = use.outbox->pendingReports();
     EXPECT_EQ(waiting.front().actionId, "a0");
     EXPECT_GE(waiting.front().attempts, 1);
+    EXPECT_LT(std::chrono::abs(std::chrono::system_clock::now() - waiting.front().madeAt), 1min);
 
     service.setUp(true);
     use.outbox->flush();

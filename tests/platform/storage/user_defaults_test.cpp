@@ -1,6 +1,7 @@
 #include <kestrel/platform/bundle.hpp>
 #include <kestrel/platform/user_defaults.hpp>
 
+#include "platform/storage/outbox_store.hpp"
 #include "support/capture_stdout.hpp"
 #include "support/temp_dir.hpp"
 
@@ -144,6 +145,12 @@ TEST(UserDefaultsFile, CreatedOwnerOnlyInItsOwnFolder) {
         EXPECT_EQ(modeOf(path), 0600u);
         EXPECT_EQ(modeOf(path.parent_path()), 0700u);
         EXPECT_EQ(modeOf(path.string() + "-wal"), 0600u);
+        // The click outbox beside it is made private the same way.
+        ::chmod(path.parent_path().c_str(), 0755);
+        const auto outbox = path.parent_path() / "click-outbox.sqlite";
+        ASSERT_TRUE(kestrel::platform::OutboxStore::open(outbox));
+        EXPECT_EQ(modeOf(outbox), 0600u);
+        EXPECT_EQ(modeOf(path.parent_path()), 0700u);
     }
 }
 
