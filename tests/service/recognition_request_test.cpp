@@ -195,7 +195,7 @@ TEST(RecognitionRequest, RequestsThatCannotBeBuiltCompleteAtOnceWithParametersMi
     EXPECT_EQ(request->timeoutInterval, std::chrono::duration<double>(15.0));
 }
 
-// Photo files and bytes are decoded straight to the send size and go out as the decoded photo
+// Photo files and bytes are decoded small, scaled to the send size and go out as the decoded photo
 // would: upright, grey or colour as the setting says. What does not decode completes at once with
 // unreadablePhoto, and nothing is sent.
 TEST(RecognitionRequest, PhotoFilesAndBytesGoOutAsTheDecodedPhotoWould) {
