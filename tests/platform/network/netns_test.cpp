@@ -1,6 +1,7 @@
 // Targets and the monitor end to end on rtnetlink, in a network namespace of the process's own
 // (entered at start-up, loopback up, IPv6 off for new interfaces so that links brought up send
 // nothing). Without it the suites are skipped.
+#include "platform/network/flag_letters.hpp"
 #include "platform/network/monitor_harness.hpp"
 
 #include <kestrel/platform/network_reachability.hpp>
@@ -25,10 +26,7 @@ using Status = Reachability::NetworkStatus;
 
 namespace {
 
-constexpr ReachabilityFlags R = ReachabilityFlag::reachable;
-constexpr ReachabilityFlags W = ReachabilityFlag::isWWAN;
-constexpr ReachabilityFlags c = ReachabilityFlag::connectionRequired;
-constexpr ReachabilityFlags d = ReachabilityFlag::isDirect;
+using namespace kestrel::test::flag_letters;
 
 // Runs `ip <arguments>` and gives its exit status (127 when ip cannot be run).
 int ip(const std::string& arguments) {

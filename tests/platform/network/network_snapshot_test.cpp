@@ -1,4 +1,5 @@
 #include "platform/network/cellular_link.hpp"
+#include "platform/network/flag_letters.hpp"
 #include "platform/network/network_snapshot.hpp"
 
 #include <gtest/gtest.h>
@@ -11,11 +12,7 @@ using namespace kestrel::platform;
 
 namespace {
 
-constexpr ReachabilityFlags R = ReachabilityFlag::reachable;
-constexpr ReachabilityFlags W = ReachabilityFlag::isWWAN;
-constexpr ReachabilityFlags c = ReachabilityFlag::connectionRequired;
-constexpr ReachabilityFlags l = ReachabilityFlag::isLocalAddress;
-constexpr ReachabilityFlags d = ReachabilityFlag::isDirect;
+using namespace kestrel::test::flag_letters;
 
 IpAddress ip(const char* text) { return *IpAddress::parse(text); }
 

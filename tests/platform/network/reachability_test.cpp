@@ -1,5 +1,6 @@
 // The monitor over a flag source of the test's own: what it reads from the flags, and when and
 // where it reports their changes.
+#include "platform/network/flag_letters.hpp"
 #include "platform/network/monitor_harness.hpp"
 
 #include <gtest/gtest.h>
@@ -17,11 +18,7 @@ using Status = Reachability::NetworkStatus;
 
 namespace {
 
-constexpr ReachabilityFlags R = ReachabilityFlag::reachable;
-constexpr ReachabilityFlags W = ReachabilityFlag::isWWAN;
-constexpr ReachabilityFlags c = ReachabilityFlag::connectionRequired;
-constexpr ReachabilityFlags t = ReachabilityFlag::transientConnection;
-constexpr ReachabilityFlags d = ReachabilityFlag::isDirect;
+using namespace kestrel::test::flag_letters;
 
 TEST(ReachabilityStatus, BooleansStatusAndDescriptionFollowTheFlags) {
     struct Case {
