@@ -11,6 +11,9 @@
 //   kestrel-scan click SESSION ACTION         reports a click on an action of a recognised page
 //   kestrel-scan clicks [--flush]             the click reports waiting to be sent; --flush sends
 //                                            them now and waits until they are delivered
+//   kestrel-scan scan FRAME_DIR [--fps 30] [--continuous]
+//                                            plays a folder of camera frames into a scanner at
+//                                            the camera's rate; prints its states and the page
 //
 // Add --json for one JSON document on standard output instead of readable text,
 // --service URL to use the service at URL (its /v1/... endpoints) instead of the configured one,
@@ -18,6 +21,7 @@
 //
 // Exit status: 0 done, 1 the photo cannot be read, 2 usage, 3 the page was not recognised,
 // 4 the service could not be reached or failed, 5 the library is not configured (no API key...).
+#include "frame_player.hpp"
 #include "page_printer.hpp"
 
 #include <kestrel/kestrel.hpp>
@@ -100,7 +104,7 @@ int usage() {
                  "KIND]\n"
                  "                    | config | device | watch | set-api-key KEY | click SESSION "
                  "ACTION\n"
-                 "                    | clicks [--flush]\n"
+                 "                    | clicks [--flush] | scan FRAME_DIR [--fps N] [--continuous]\n"
                  "                    [--json] [--service URL] [--timeout SECONDS]\n";
     return 2;
 }
@@ -293,6 +297,15 @@ int main(int argc, char** argv) {
     const bool json = flag("--json");
     const bool click = flag("--click");
     const bool flushClicks = flag("--flush");
+    const bool continuous = flag("--continuous");
+    double fps = 30;
+    if (const auto at = std::find(args.begin(), args.end(), "--fps");
+        at != args.end() && at + 1 != args.end()) {
+        char* end = nullptr;
+        fps = std::strtod((at + 1)->c_str(), &end);
+        if (end == (at + 1)->c_str() || *end != '\0' || !(fps > 0) || fps > 1000) return usage();
+        args.erase(at, at + 2);
+    }
     std::optional<std::string> kind;
     if (const auto at = std::find(args.begin(), args.end(), "--type");
         at != args.end() && at + 1 != args.end()) {
@@ -339,6 +352,8 @@ int main(int argc, char** argv) {
     }
     if (command == "device" && args.size() == 1) return device(json);
     if (command == "watch" && args.size() == 1) return watch(json);
+    if (command == "scan" && args.size() == 2)
+        return scan::playFrames(args[1], {.fps = fps, .continuous = continuous, .json = json});
     if (command == "clicks" && args.size() == 1) return clicks(flushClicks, json);
     if (command == "click" && args.size() == 3) {
         const auto failure = reportClick(args[1], args[2]);

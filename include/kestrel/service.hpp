@@ -9,5 +9,6 @@
 #include <kestrel/service/kestrel_extensions.hpp>
 #include <kestrel/service/kestrel_helpers.hpp>
 #include <kestrel/service/result.hpp>
+#include <kestrel/service/scanner.hpp>
 #include <kestrel/service/server.hpp>
 #include <kestrel/service/server_helpers.hpp>

@@ -84,14 +84,14 @@ public:
     /// What the scanner reports, each on the options' executor. Any of them may be empty.
     struct Callbacks {
         /// A page was found (Recognition::enrichedImage).
-        std::function<void(const Image& page)> pageFound;
+        std::function<void(const Image& page)> pageFound{};
         /// Pictures were found: at least one (Recognition::pictureSearch).
-        std::function<void(const std::vector<Picture>& pictures)> picturesFound;
+        std::function<void(const std::vector<Picture>& pictures)> picturesFound{};
         /// The state changed; each change is reported once, in order.
-        std::function<void(State state)> stateChanged;
+        std::function<void(State state)> stateChanged{};
         /// A request failed for another reason than "no page here"; the scanner backs off and
         /// goes on.
-        std::function<void(const Failure& failure)> failed;
+        std::function<void(const Failure& failure)> failed{};
     };
 
     /// Counts since the scanner was made, for diagnostics and tuning.
