@@ -10,6 +10,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$1"
 SERVICE="$BUILD/devservice/kestrel-devservice"
 SCAN="$BUILD/examples/kestrel-scan"
+FILM="$BUILD/devservice/kestrel-devservice-film"
 PHOTO="$ROOT/examples/photos/harbour-news-p1-angled.jpg"
 PORT="${KESTREL_DEMO_PORT:-8765}"
 
@@ -51,6 +52,11 @@ step "The service counted the click"
 
 step "kestrel-scan search: the catalogue's pictures ranked against the same photo"
 "$SCAN" "${SCAN_ARGS[@]}" search "$PHOTO"
+
+step "kestrel-scan scan: camera frames played into a scanner (a hand sweeping the phone, then still)"
+"$FILM" "$ROOT/devservice/catalogue" "$WORK/frames" --seconds 4 --fps 15 --size 1280x720 \
+    --moving 1.5 --second-page 0
+"$SCAN" "${SCAN_ARGS[@]}" scan "$WORK/frames" --fps 15
 
 step "kestrel-scan code: an action built locally from a scanned QR code"
 "$SCAN" code "https://harbour-news.example/ferry"

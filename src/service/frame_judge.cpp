@@ -58,16 +58,24 @@ std::optional<FrameLook> lookAt(const platform::Bitmap& frame) {
 
 double fingerprintDistance(const Fingerprint& a, const Fingerprint& b) {
     if (a.width != b.width || a.height != b.height || a.cells.empty()) return 255;
-    const auto mean = [](const std::vector<std::uint8_t>& cells) {
-        double sum = 0;
-        for (const std::uint8_t v : cells) sum += v;
-        return sum / static_cast<double>(cells.size());
+    // Each thumbnail about its own mean and in units of its own contrast, so that the camera's
+    // exposure moving up or down does not count as a new view. A flat view's contrast is taken
+    // as at least minimumContrast grey levels, so that its noise is not magnified.
+    constexpr double minimumContrast = 8;
+    const auto normalised = [minimumContrast](const std::vector<std::uint8_t>& cells) {
+        const double n = static_cast<double>(cells.size());
+        double sum = 0, squares = 0;
+        for (const std::uint8_t v : cells) sum += v, squares += double(v) * v;
+        const double mean = sum / n;
+        const double contrast = std::sqrt(std::max(squares / n - mean * mean, 0.0));
+        return std::pair{mean, std::max(contrast, minimumContrast)};
     };
-    const double offset = mean(b.cells) - mean(a.cells);
+    const auto [meanA, contrastA] = normalised(a.cells);
+    const auto [meanB, contrastB] = normalised(b.cells);
     double sum = 0;
     for (std::size_t i = 0; i < a.cells.size(); ++i)
-        sum += std::abs(a.cells[i] + offset - b.cells[i]);
-    return sum / static_cast<double>(a.cells.size());
+        sum += std::abs((a.cells[i] - meanA) / contrastA - (b.cells[i] - meanB) / contrastB);
+    return std::min(255.0, 100.0 * sum / static_cast<double>(a.cells.size()));
 }
 
 } // namespace kestrel::service

@@ -33,9 +33,9 @@ inline constexpr int smallestJudgedSide = 16;
 // Empty when the frame has no pixels or a side under smallestJudgedSide.
 std::optional<FrameLook> lookAt(const platform::Bitmap& frame);
 
-// How much two views differ: the mean absolute difference of their thumbnails in grey levels
-// (0 to 255), each taken about its own mean so that a change of exposure alone scores little.
-// Thumbnails of different shapes (the frame's size changed) differ by 255.
+// How much two views differ: the mean absolute difference of their thumbnails, each taken about
+// its own mean and in hundredths of its own contrast so that a change of exposure alone scores
+// little, capped at 255. Thumbnails of different shapes (the frame's size changed) differ by 255.
 double fingerprintDistance(const Fingerprint& a, const Fingerprint& b);
 
 } // namespace kestrel::service

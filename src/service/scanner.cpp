@@ -21,9 +21,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Two frames whose views differ by less than this (in grey levels of their thumbnails) were taken
-// by a camera held still: sensor noise alone scores under 1, a hand sweeping the camera 6 and more.
-constexpr double stillness = 2.0;
+// Two frames whose views differ by less than this were taken by a camera held still: sensor noise
+// and a tremor score under 2, a hand sweeping the camera 14 and more.
+constexpr double stillness = 5.0;
 
 Scanner::Options checked(Scanner::Options options) {
     if (!std::isfinite(options.maximumRequestsPerSecond) ||

@@ -5,11 +5,12 @@
 # scanned code becomes an action without the network (also one whose text is not UTF-8), --service
 # writes nothing through a link planted where it keeps its bundle copy and leaves no folder
 # behind, each failure is named with its exit status: no API key (5), the service stopped (4), and
-# a click made while the service is stopped is kept in the outbox and counted once it is back.
+# a click made while the service is stopped is kept in the outbox and counted once it is back, and
+# a filmed scan played into the scanner finds its two pages with no request while the camera moves.
 #
-#   scan_end_to_end.sh KESTREL_DEVSERVICE KESTREL_SCAN SOURCE_DIR
+#   scan_end_to_end.sh KESTREL_DEVSERVICE KESTREL_SCAN SOURCE_DIR KESTREL_DEVSERVICE_FILM
 set -euo pipefail
-SERVICE="$1" SCAN="$2" ROOT="$3"
+SERVICE="$1" SCAN="$2" ROOT="$3" FILM="$4"
 WORK="$(mktemp -d)"
 PID=""
 trap '[ -n "$PID" ] && kill "$PID" 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
@@ -38,6 +39,10 @@ scan recognize "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --click --json
     fail "recognize: $(cat "$WORK/page.json")"
 scan search "$ROOT/examples/photos/harbour-news-p1-angled.jpg" --json >"$WORK/pictures.json" ||
     fail "search: exit $?"
+"$FILM" "$ROOT/devservice/catalogue" "$WORK/frames" --seconds 3 --fps 10 --size 960x540 \
+    --moving 1 --second-page 1 >/dev/null || fail "filming a scan"
+scan scan "$WORK/frames" --fps 10 --continuous --json >"$WORK/scan.json" ||
+    fail "scan: exit $?: $(cat "$WORK/scan.json")"
 # expect_failure STATUS TEXT COMMAND...: the command fails with STATUS and says TEXT on stderr.
 expect_failure() {
     local want="$1" text="$2" status=0
@@ -81,6 +86,7 @@ page = json.load(open(work + "/page.json"))
 pictures = json.load(open(work + "/pictures.json"))
 code = json.load(open(work + "/code.json"))
 latin1 = json.load(open(work + "/latin1.json"))
+scanned = json.load(open(work + "/scan.json"))
 problems = []
 if page.get("id") != "harbour-news-p1": problems.append("recognised %r" % page.get("id"))
 if not page.get("sessionId"): problems.append("no session")
@@ -90,11 +96,16 @@ if not pictures or pictures[0].get("id") != "harbour-news-p1": problems.append("
 if not all(0 < (p.get("score") or 0) <= 1 for p in pictures): problems.append("scores %r" % pictures)
 if code.get("type") != "PHONE" or code.get("content") != {"Number": "tel:+441234"}: problems.append("code %r" % code)
 if latin1.get("name") != "caf\ufffd \ufffd": problems.append("code not UTF-8 %r" % latin1)
+found = [p.get("id") for p in scanned["pages"]]
+if found != ["harbour-news-p1", "museum-guide"]: problems.append("the scan found %r" % found)
+sending = [s["atSeconds"] for s in scanned["states"] if s["state"] == "sending"]
+if not sending or sending[0] < 0.9 or scanned["requestsSent"] > 4:
+    problems.append("the scan sent at %r" % sending)
 first = page["actions"][0]["id"] if page.get("actions") else None
 counted = re.search(r"^\s*%s\s+(\d+)\s*$" % re.escape(first), stats, re.M) if first else None
 if not counted or counted.group(1) != "1": problems.append("stats do not count one click on %s:\n%s" % (first, stats))
 if problems:
     print("FAIL: " + "; ".join(problems), file=sys.stderr)
     sys.exit(1)
-print("kestrel-scan end to end: recognised, clicked, counted, searched, code built")
+print("kestrel-scan end to end: recognised, clicked, counted, searched, code built, scanned")
 PY

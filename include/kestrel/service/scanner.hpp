@@ -61,11 +61,13 @@ public:
         /// full HD frame, 70 by 8 pixels, 40 by 16; natural photographs score 80 to 140.
         double minimumSharpness = 60;
         /// How different from the last frame sent a frame must be to be sent: the mean
-        /// difference of coarse grey thumbnails, in grey levels, exposure set aside. The same
-        /// view scores under 1, another page in the same place about 12. Whatever this says, a
-        /// frame goes only when the camera is still: when it differs by less than 2 from the
-        /// frame judged before it (a hand sweeping the camera scores 6 and more).
-        double minimumChange = 4;
+        /// difference of coarse grey thumbnails, each taken about its own mean and in
+        /// hundredths of its own contrast, so that exposure changes count little (0 to 255;
+        /// thumbnails of frames of another shape differ by 255). The same view held still
+        /// scores under 2, another page in the same place about 25. Whatever this says, a frame
+        /// goes only when the camera is still: when it differs by less than 5 from the frame
+        /// judged before it (a hand sweeping the camera scores 14 and more).
+        double minimumChange = 10;
         /// The call frames go to.
         Recognition recognition = Recognition::enrichedImage;
         /// The wait after the first failed request; it doubles after each further failure up
