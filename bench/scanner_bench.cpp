@@ -6,6 +6,7 @@
 // found against one recognition call of the same frame.
 #include "catalogue.hpp"
 #include "catalogue_store.hpp"
+#include "page_description.hpp"
 #include "recognition_service.hpp"
 #include "scan_film.hpp"
 

@@ -42,9 +42,7 @@ struct Report {
     int failures = 0;
     bool json = false;
 
-    double seconds() const {
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    }
+    double seconds() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
     void print(const std::string& line) {
         if (json) return;
         std::printf("[%6.2f s] %s\n", seconds(), line.c_str());
@@ -111,9 +109,8 @@ int playFrames(const std::filesystem::path& folder, const PlayOptions& options) 
     // The last frame sent may still be in flight.
     {
         std::unique_lock lock(report->mutex);
-        report->changed.wait_for(lock, std::chrono::seconds(20), [&] {
-            return report->state != Scanner::State::sending;
-        });
+        report->changed.wait_for(lock, std::chrono::seconds(20),
+                                 [&] { return report->state != Scanner::State::sending; });
     }
     const auto counts = scanner.counters();
     scanner.stop();
@@ -137,7 +134,7 @@ int playFrames(const std::filesystem::path& folder, const PlayOptions& options) 
     if (unreadable == static_cast<int>(frames.size())) return 1;
     if (!report->pages.empty()) return 0;
     return report->failures > 0 && report->failures == static_cast<int>(counts.requestsSent) ? 4
-                                                                                              : 3;
+                                                                                             : 3;
 }
 
 } // namespace scan

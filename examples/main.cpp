@@ -100,12 +100,13 @@ bool useService(const std::string& base) {
 }
 
 int usage() {
-    std::cerr << "usage: kestrel-scan recognize PHOTO [--click] | search PHOTO | code TEXT [--type "
-                 "KIND]\n"
-                 "                    | config | device | watch | set-api-key KEY | click SESSION "
-                 "ACTION\n"
-                 "                    | clicks [--flush] | scan FRAME_DIR [--fps N] [--continuous]\n"
-                 "                    [--json] [--service URL] [--timeout SECONDS]\n";
+    std::cerr
+        << "usage: kestrel-scan recognize PHOTO [--click] | search PHOTO | code TEXT [--type "
+           "KIND]\n"
+           "                    | config | device | watch | set-api-key KEY | click SESSION "
+           "ACTION\n"
+           "                    | clicks [--flush] | scan FRAME_DIR [--fps N] [--continuous]\n"
+           "                    [--json] [--service URL] [--timeout SECONDS]\n";
     return 2;
 }
 

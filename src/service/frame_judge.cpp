@@ -49,8 +49,15 @@ std::optional<FrameLook> lookAt(const platform::Bitmap& frame) {
     const int w = frame.pixelWidth(), h = frame.pixelHeight();
     if (!frame.hasPixels() || std::min(w, h) < smallestJudgedSide) return std::nullopt;
     const double factor = std::min(1.0, static_cast<double>(judgedSide) / std::max(w, h));
-    const auto grey = platform::drawInGrayContext(
-        &frame, {std::max(1.0, std::floor(w * factor)), std::max(1.0, std::floor(h * factor))});
+    // Reading every row of a large frame would cost most of the time: where the reduction is
+    // strong (7.5 times for full HD), every second or third row is enough for a copy this small,
+    // and the camera's thread gets its frame back sooner.
+    const int rowStep = std::max(1, static_cast<int>(1.0 / (3.0 * factor)));
+    const auto sampled = platform::Bitmap::borrowing(frame.format(), w, h / rowStep,
+                                                     frame.stride() * rowStep, frame.pixels());
+    const auto grey =
+        platform::drawInGrayContext(sampled.get(), {std::max(1.0, std::floor(w * factor)),
+                                                    std::max(1.0, std::floor(h * factor))});
     if (!grey) return std::nullopt;
     return FrameLook{std::min(axisSharpness(*grey, true), axisSharpness(*grey, false)),
                      thumbnail(*grey)};

@@ -36,8 +36,8 @@ Scanner::Options checked(Scanner::Options options) {
     return options;
 }
 
-// A copy of the frame's pixels the scanner owns, for a frame that is already at the send size
-// (the host's buffer is not kept beyond submit).
+// A copy of the frame's pixels in a buffer of its own, for a frame that is already at the send
+// size (the scanner's frame buffer is reused for the next frame).
 std::shared_ptr<const platform::Bitmap> ownedCopy(const platform::Bitmap& frame) {
     const std::size_t rowBytes =
         static_cast<std::size_t>(frame.pixelWidth()) * platform::bytesPerPixel(frame.format());
@@ -79,6 +79,7 @@ struct Scanner::Core : std::enable_shared_from_this<Core> {
     bool inFlight = false;
     bool offline = false;
     bool tookFrame = false;
+    std::vector<std::uint8_t> frameCopy;            // the frame being sent, until it is scaled
     std::optional<service::Fingerprint> lastSent;   // of the last frame sent
     std::optional<service::Fingerprint> lastJudged; // of the frame judged before
     bool resendSameView = false;                    // the last send failed in transport
@@ -144,10 +145,22 @@ struct Scanner::Core : std::enable_shared_from_this<Core> {
         if (!reachable || state == State::pausedOffline) moveTo(restingState());
     }
 
-    void send(const std::shared_ptr<const platform::Bitmap>& prepared) {
+    // On the sender thread: scales the copied frame exactly as enrichedImage prepares a photo and
+    // sends it.
+    void prepareAndSend(const std::shared_ptr<const platform::Bitmap>& copy) {
         {
             std::lock_guard lock(mutex);
             if (stopped) return;
+        }
+        auto prepared = service::photoToSend(
+            copy, SdkConfiguration::shared().floatValueForKey(ConfigurationKey::sdkImageSendWidth),
+            KestrelManager::shared().useBlackAndWhite());
+        if (prepared == copy) prepared = ownedCopy(*copy); // already at the send size
+        if (!prepared) {
+            std::lock_guard lock(mutex);
+            inFlight = false;
+            moveTo(restingState());
+            return;
         }
         const std::weak_ptr<Core> weak = weak_from_this();
         Call made;
@@ -296,21 +309,19 @@ bool Scanner::submit(const platform::Bitmap& frame) {
     core.moveTo(State::sending);
     lock.unlock();
 
-    // Prepared here, while the host's pixels may be read; only the prepared copy is kept.
-    const std::shared_ptr<const platform::Bitmap> borrowed(
-        std::shared_ptr<const platform::Bitmap>(), &frame);
-    auto prepared = service::photoToSend(
-        borrowed, SdkConfiguration::shared().floatValueForKey(ConfigurationKey::sdkImageSendWidth),
-        KestrelManager::shared().useBlackAndWhite());
-    if (prepared.get() == &frame) prepared = ownedCopy(frame);
-    if (!prepared) {
-        lock.lock();
-        core.inFlight = false;
-        core.moveTo(core.restingState());
-        return true;
-    }
-    core.sender->async([weak = std::weak_ptr<Core>(core_), prepared = std::move(prepared)] {
-        if (const auto c = weak.lock()) c->send(prepared);
+    // The frame is copied into the scanner's own buffer (a copy is far cheaper than scaling it),
+    // and scaled, encoded and sent on the scanner's thread. The buffer is reused: the next frame
+    // is copied only once this one's request has completed, long after it was scaled.
+    const std::size_t rowBytes =
+        static_cast<std::size_t>(frame.pixelWidth()) * platform::bytesPerPixel(frame.format());
+    core.frameCopy.resize(rowBytes * static_cast<std::size_t>(frame.pixelHeight()));
+    for (int y = 0; y < frame.pixelHeight(); ++y)
+        std::memcpy(core.frameCopy.data() + rowBytes * static_cast<std::size_t>(y), frame.row(y),
+                    rowBytes);
+    auto copy = platform::Bitmap::borrowing(frame.format(), frame.pixelWidth(), frame.pixelHeight(),
+                                            rowBytes, core.frameCopy.data(), frame.scale());
+    core.sender->async([weak = std::weak_ptr<Core>(core_), copy = std::move(copy)] {
+        if (const auto c = weak.lock()) c->prepareAndSend(copy);
     });
     return true;
 }
