@@ -187,9 +187,10 @@ int main() {
                     static_cast<unsigned long long>(counts.requestsSent));
     }
     std::printf(
-        "submit per frame: CPU median %.2f ms, p99 %.2f ms; wall median %.2f ms, p99 %.2f ms\n",
+        "submit per frame: CPU median %.2f ms, p99 %.2f ms; wall median %.2f ms, p99 %.2f ms, "
+        "longest %.2f ms\n",
         percentile(submitCpu, 0.5), percentile(submitCpu, 0.99), percentile(submitWall, 0.5),
-        percentile(submitWall, 0.99));
+        percentile(submitWall, 0.99), percentile(submitWall, 1.0));
     const double stillMs = shape.moving * 1000,
                  secondMs = (shape.seconds - shape.secondPage) * 1000;
     const auto sentBetween = [&](double from, double to) {
