@@ -113,7 +113,7 @@ TEST(Scanner, SendsOnlyStillSharpNewViewsAndStopsAtTheFirstPage) {
 
     // Another still view is sent, and the page found ends the scan.
     answerWith(pageReply);
-    submitStill(scanner, *view(160));
+    EXPECT_TRUE(submitStill(scanner, *view(160)));
     ASSERT_TRUE(recorder.waitFor(State::found));
     EXPECT_FALSE(scanner.submit(*view(0)));
     EXPECT_EQ(requestCount(), before + 2);
@@ -125,6 +125,23 @@ TEST(Scanner, SendsOnlyStillSharpNewViewsAndStopsAtTheFirstPage) {
     const auto counts = scanner.counters();
     EXPECT_EQ(counts.requestsSent, 2u);
     EXPECT_GT(counts.framesSubmitted, counts.framesJudged);
+}
+
+TEST(Scanner, SendsNoMoreOftenThanTheRateAllows) {
+    testService();
+    answerWith(noPage);
+    auto options = quick();
+    options.maximumRequestsPerSecond = 4;
+    Scanner scanner(Server::shared(), options, {});
+    submitStill(scanner, *view(0));
+    settle(scanner);
+    const auto sentAt = std::chrono::steady_clock::now();
+    submitStill(scanner, *view(160)); // a new view, but within 250 ms of the last request
+    EXPECT_EQ(scanner.counters().requestsSent, 1u);
+    std::this_thread::sleep_until(sentAt + std::chrono::milliseconds(300));
+    submitStill(scanner, *view(160));
+    EXPECT_EQ(scanner.counters().requestsSent, 2u);
+    settle(scanner);
 }
 
 TEST(Scanner, BacksOffAfterFailuresWithoutAStormOfRequests) {
@@ -319,4 +336,40 @@ TEST(Scanner, TakesFramesOfAnyShapeAndKeepsNoneOfThem) {
         EXPECT_GT(at(28, 4), 190) << width;
         EXPECT_GT(at(4, 20), 190) << width;
     }
+}
+
+TEST(Scanner, SearchesPicturesAndCallsBackOnTheHostsExecutor) {
+    testService();
+    answerWith(Reply{200, {}, "[]"});
+    const auto host = platform::DispatchQueue::create("host");
+    std::atomic<int> offExecutor{0};
+    std::mutex mutex;
+    std::vector<std::string> ids;
+    auto options = quick();
+    options.recognition = Scanner::Recognition::pictureSearch;
+    options.executor = [host](platform::DispatchQueue::Task task) { host->async(std::move(task)); };
+    Scanner scanner(Server::shared(), options,
+                    {.picturesFound =
+                         [&](const std::vector<Picture>& pictures) {
+                             if (!host->isCurrent()) ++offExecutor;
+                             std::lock_guard lock(mutex);
+                             for (const auto& picture : pictures)
+                                 ids.push_back(picture.id.value_or(""));
+                         },
+                     .stateChanged =
+                         [&](State) {
+                             if (!host->isCurrent()) ++offExecutor;
+                         }});
+    submitStill(scanner, *view(0)); // no pictures: searching goes on
+    settle(scanner);
+    EXPECT_EQ(scanner.state(), State::searching);
+    answerWith(Reply{200, {}, R"([{"Id":"a","SessionId":"s"},{"Id":"b","SessionId":"t"}])"});
+    submitStill(scanner, *view(160));
+    settle(scanner);
+    EXPECT_EQ(scanner.state(), State::found);
+    EXPECT_EQ(testService().requests().back().target, "/v1/pictures/search");
+    host->sync([] {});
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(ids, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(offExecutor, 0);
 }
