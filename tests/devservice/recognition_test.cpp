@@ -28,6 +28,10 @@ TEST(Recognition, AHandHeldPhotoOfEachCataloguePageIsThatPageWithItsActions) {
         EXPECT_EQ(image.title, page.at("title"));
         EXPECT_EQ(image.documentId, page.at("documentId"));
         EXPECT_EQ(image.languageCode, page.at("language"));
+        EXPECT_EQ(image.order, page.at("order"));
+        EXPECT_EQ(image.autoTrigger, page.at("autoTrigger"));
+        EXPECT_EQ(image.bigThumbnailUrl, page.at("thumbnailUrl"));
+        EXPECT_EQ(image.data, page.at("data"));
         ASSERT_TRUE(image.sessionId);
         EXPECT_FALSE(image.sessionId->empty());
         ASSERT_TRUE(image.titleStyle && image.titleStyle->text);

@@ -19,33 +19,32 @@ HttpSessionConfiguration trustingTestAuthority() {
     return configuration;
 }
 
-// Records every challenge and answers it: with the server's own trust, or leaving it to the
-// session. The task's handler runs after the answer, so the test reads the record after fetch.
+// Records every challenge and gives the same answer to each, with the server's own trust when the
+// answer uses a credential. The task's handler runs after the answer, so the test reads the
+// record after fetch.
 struct RecordingDelegate : HttpSessionDelegate {
-    explicit RecordingDelegate(bool useCredential) : useCredential(useCredential) {}
+    explicit RecordingDelegate(AuthChallengeDisposition answer) : answer(answer) {}
 
     void urlSession(HttpSession& session, const AuthenticationChallenge& challenge,
                     ChallengeCompletion completion) override {
         challenges.push_back(challenge);
         onDelegateQueue.push_back(session.delegateQueue().isCurrent());
         const auto& trust = challenge.protectionSpace.serverTrust;
-        if (useCredential)
-            completion(AuthChallengeDisposition::useCredential,
-                       trust ? std::optional(UrlCredential::forTrust(*trust)) : std::nullopt);
-        else
-            completion(AuthChallengeDisposition::performDefaultHandling, std::nullopt);
+        completion(answer, answer == AuthChallengeDisposition::useCredential && trust
+                               ? std::optional(UrlCredential::forTrust(*trust))
+                               : std::nullopt);
     }
 
-    const bool useCredential;
+    const AuthChallengeDisposition answer;
     std::vector<AuthenticationChallenge> challenges;
     std::vector<bool> onDelegateQueue;
 };
 
 } // namespace
 
-// Each case runs without a delegate, with one that leaves the decision to the session, and with
-// one that answers with the server's own trust, which must not rescue a chain the session refused.
-// A delegate sees the evaluation on its queue.
+// Each case runs without a delegate, with one that leaves the decision to the session, with one
+// that answers with the server's own trust, which must not rescue a chain the session refused, and
+// with one that cancels. A delegate sees the evaluation on its queue.
 TEST(HttpSessionTrust, ChainAndHostNameAreCheckedAndShownToTheDelegate) {
     const auto& certificates = TestCertificates::shared();
     const struct {
@@ -56,29 +55,34 @@ TEST(HttpSessionTrust, ChainAndHostNameAreCheckedAndShownToTheDelegate) {
     } cases[] = {{"unknown authority", &certificates.localhost, false, false},
                  {"added authority", &certificates.localhost, true, true},
                  {"wrong host", &certificates.wrongHost, true, false}};
-    enum class Delegate { none, defaultHandling, useCredential };
+    using enum AuthChallengeDisposition;
     for (const auto& c : cases) {
-        for (const auto mode :
-             {Delegate::none, Delegate::defaultHandling, Delegate::useCredential}) {
-            SCOPED_TRACE(std::string(c.what) + ", delegate " + std::to_string(int(mode)));
+        for (const std::optional<AuthChallengeDisposition> answer :
+             {std::optional<AuthChallengeDisposition>(), std::optional(performDefaultHandling),
+              std::optional(useCredential), std::optional(cancelAuthenticationChallenge)}) {
+            SCOPED_TRACE(std::string(c.what) + ", answer " +
+                         std::to_string(answer ? int(*answer) : -1));
             TestServer server(ok, {.tls = *c.identity});
-            RecordingDelegate delegate(mode == Delegate::useCredential);
+            RecordingDelegate delegate(answer.value_or(performDefaultHandling));
             auto session =
                 HttpSession::create(c.addAuthority ? trustingTestAuthority() : testConfiguration(),
-                                    mode == Delegate::none ? nullptr : &delegate);
+                                    answer ? &delegate : nullptr);
             const auto received = fetch(*session, HttpRequest{server.url("/clicks")});
-            if (c.trusted) {
+            const bool cancelled = answer == cancelAuthenticationChallenge;
+            if (c.trusted && !cancelled) {
                 ASSERT_FALSE(received.error) << received.error->description();
                 EXPECT_EQ(received.response->statusCode, 200);
                 EXPECT_EQ(received.body, "secret");
             } else {
                 ASSERT_TRUE(received.error);
-                EXPECT_EQ(received.error->code, HttpErrorCode::serverCertificateUntrusted)
+                EXPECT_EQ(received.error->code, cancelled
+                                                    ? HttpErrorCode::cancelled
+                                                    : HttpErrorCode::serverCertificateUntrusted)
                     << received.error->description();
                 EXPECT_FALSE(received.body);
                 EXPECT_TRUE(server.requests().empty()); // not a byte of the request went out
             }
-            if (mode == Delegate::none) continue;
+            if (!answer) continue;
 
             const auto& challenges = delegate.challenges;
             ASSERT_EQ(challenges.size(), 1u);
