@@ -8,13 +8,13 @@
 #include <kestrel/platform/user_defaults.hpp>
 #include <kestrel/service/kestrel_helpers.hpp>
 
+#include "platform/network/monitor_harness.hpp"
 #include "support/capture_stdout.hpp"
 #include "support/fresh_process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <regex>
 #include <sys/wait.h>
@@ -126,30 +126,10 @@ TEST(ImagePreparationSettings, SendWidthFromConfigurationAndFlagFromTheStore) {
 }
 
 namespace {
-
-// Flags chosen by the test; counts how often a monitor registers for changes.
-class FixedFlags : public kestrel::platform::ReachabilityFlagSource {
-public:
-    explicit FixedFlags(kestrel::platform::ReachabilityFlags flags) : flags_(flags) {}
-    std::optional<kestrel::platform::ReachabilityFlags> getFlags() override {
-        return flags_.load();
-    }
-    bool setCallback(Callback callback) override {
-        if (callback) ++registrations;
-        return true;
-    }
-    bool setDispatchQueue(std::shared_ptr<kestrel::platform::DispatchQueue>) override {
-        return true;
-    }
-    std::atomic<kestrel::platform::ReachabilityFlags> flags_;
-    std::atomic<int> registrations{0};
-};
-
 class FixedRadio : public kestrel::platform::TelephonyNetworkInfo {
 public:
     std::optional<std::string> currentRadioAccessTechnology() const override { return "LTE"; }
 };
-
 } // namespace
 
 TEST(KestrelManagerDescriptors, NetworkTypeFromTheMonitorAndTheRadio) {
@@ -157,16 +137,17 @@ TEST(KestrelManagerDescriptors, NetworkTypeFromTheMonitorAndTheRadio) {
     inFreshProcess(dir / "defaults.sqlite", [] {
         using kestrel::platform::ReachabilityFlag;
         kestrel::platform::TelephonyNetworkInfo::setCurrent(std::make_shared<FixedRadio>());
-        auto flags = std::make_shared<FixedFlags>(ReachabilityFlag::reachable);
+        auto flags = std::make_shared<kestrel::test::ManualFlagSource>(ReachabilityFlag::reachable);
         const KestrelManager manager(kestrel::Reachability::create(flags));
         EXPECT_EQ(manager.networkType(), "WiFi"); // the radio's LTE does not matter on Wi-Fi
-        flags->flags_ = ReachabilityFlag::reachable | ReachabilityFlag::isWWAN;
+        flags->setFlags(ReachabilityFlag::reachable | ReachabilityFlag::isWWAN);
         EXPECT_EQ(manager.networkType(), "Data");
         EXPECT_EQ(manager.reachabilityStatus(),
                   kestrel::Reachability::NetworkStatus::reachableViaWWAN);
-        flags->flags_ = 0;
+        flags->setFlags(0);
         EXPECT_EQ(manager.networkType(), "");
-        EXPECT_EQ(flags->registrations.load(), 1); // the notifier started once over three calls
+        EXPECT_EQ(flags->registered().callbacksSet,
+                  1); // the notifier started once over three calls
 
         const KestrelManager withoutMonitor(nullptr);
         EXPECT_EQ(withoutMonitor.networkType(), "");

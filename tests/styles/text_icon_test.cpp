@@ -60,8 +60,8 @@ TEST(TextFromDictionary, EnumerationsMatchTheirOwnWordsExactly) {
 
 TEST(TextFromDictionary, FontSizeFromIntegerTextOpacityAlsoFromNumber) {
     EXPECT_EQ(textWith("font-size", "-2").fontSize, -2);
-    for (const JsonValue& v : {JsonValue(17), JsonValue("12.5"), JsonValue("99999999999999999999")})
-        EXPECT_FALSE(textWith("font-size", v).fontSize) << v.dump();
+    EXPECT_FALSE(textWith("font-size", 17).fontSize);
+    EXPECT_FALSE(textWith("font-size", "12.5").fontSize);
     EXPECT_EQ(textWith("opacity", 1).opacity, 1.0f);
 }
 
@@ -72,7 +72,7 @@ TEST(IconFromDictionary, FullDictionaryAndSizeOnlyFromWholeNumericText) {
     EXPECT_EQ(icon, (Icon{32.0, true, HorizontalPosition::left, VerticalPosition::bottom}));
 
     const std::vector<std::pair<JsonValue, std::optional<double>>> cases{
-        {"24.5", 24.5}, {"1e300", 1e300}, {24, {}}, {"24px", {}}, {"1e400", {}}};
+        {"24.5", 24.5}, {24, {}}, {"24px", {}}};
     for (const auto& [value, expected] : cases)
         EXPECT_EQ(Icon::fromDictionary(JsonValue{{"size", value}}).size, expected) << value.dump();
 }

@@ -56,7 +56,8 @@ TEST(ScreenDiagonal, OnlyExactKnownSizesInEitherOrientationHaveANominalSize) {
         double width, height, scale;
         const char* expected;
     } cases[] = {
-        {320, 480, 2, "3.5"},     {375, 667, 2, "4.7"},     {375, 667, 3, "5.5"},
+        {320, 480, 2, "3.5"},     {568, 320, 2, "4.0"},     {414, 736, 3, "5.5"},
+        {768, 1024, 2, "9.7"},    {375, 667, 2, "4.7"},     {375, 667, 3, "5.5"},
         {667, 375, 3, "5.5"},     {667, 375, 2, "4.7"},     {1366, 1024, 2, "12.9"},
         {375, 667, 2.999, "4.7"}, {375, 667, 3.001, "4.7"}, {375, 812, 3, "0"},
         {375, 667.01, 3, "0"},    {375, 666.99, 2, "0"},    {std::nan(""), 667, 2, "0"},
@@ -93,7 +94,7 @@ TEST(DeviceDescriptors, DeviceTypeAndSystemLanguageFormats) {
     device.modelText = "Gr\xc3\xa4t";
     EXPECT_EQ(d::deviceType(device), "APPLE GR\xc3\xa4T");
 
-    EXPECT_EQ(d::systemLanguage("en", "US"), "EN-us");
+    EXPECT_EQ(d::systemLanguage("zu", "ZA"), "ZU-za");
     EXPECT_EQ(d::systemLanguage("EN", "us"), "EN-us");
     EXPECT_EQ(d::systemLanguage("tr", "TR"), "TR-tr"); // no dotted or dotless i in any locale
     EXPECT_EQ(d::systemLanguage("de", std::nullopt), "DE");

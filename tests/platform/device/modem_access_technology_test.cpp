@@ -15,6 +15,7 @@ TEST(ModemAccessTechnology, TheMostCapableTechnologyNamesTheMask) {
         std::optional<std::string_view> expected;
     } cases[] = {
         {bits::umts, rat::WCDMA},
+        {bits::umts | bits::hsdpa | bits::hsupa, rat::HSUPA},
         {bits::lteNbIot, rat::LTE},
         {bits::nr5g, rat::NR},
         {bits::lte | bits::nr5g, rat::LTE}, // 5G on an LTE anchor

@@ -14,6 +14,7 @@ TEST(ShellAssignment, UndoesTheQuotingAndFindsTheLastAssignmentOfThatKey) {
         {"K=\"esc \\\" \\\\ \\$ \\`\"", "esc \" \\ $ `"},
         {"K=\"joined\"'parts'", "joinedparts"},
         {"K=value # comment", "value"},
+        {"K=Debian\\ GNU\\/Linux", "Debian GNU/Linux"}, // unquoted escapes
     };
     for (const auto& c : cases) EXPECT_EQ(shellAssignment(c.line, "K"), c.expected) << c.line;
     // The last assignment of exactly that key counts.

@@ -70,6 +70,13 @@ TEST(RouteDecision, AnyRouteFollowsTheUsableDefaultRouteWithTheLowestMetric) {
     EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), c);
     s.links[1].up = false; // nothing is set up any more
     EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), 0u);
+
+    s = laptop();
+    s.routes[2].priority = 900;
+    s.routes.push_back(route("::", 0, 2, true, 50));
+    EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), R | W); // IPv4 before IPv6, whatever the metric
+    s.routes.erase(s.routes.begin() + 2, s.routes.begin() + 4);
+    EXPECT_EQ(s.flagsFor(ip("0.0.0.0")), R); // an IPv6-only network counts too
 }
 
 TEST(RouteDecision, AddressTargetsTakeTheLongestMatchingPrefixAndOwnAddressesAreLocal) {
