@@ -299,35 +299,34 @@ int main(int argc, char** argv) {
     const bool click = flag("--click");
     const bool flushClicks = flag("--flush");
     const bool continuous = flag("--continuous");
+    // `--name VALUE`: the value, taken out of the arguments.
+    const auto option = [&args](const std::string& name) -> std::optional<std::string> {
+        const auto at = std::find(args.begin(), args.end(), name);
+        if (at == args.end() || at + 1 == args.end()) return std::nullopt;
+        std::string value = *(at + 1);
+        args.erase(at, at + 2);
+        return value;
+    };
+    // A number in (0, most]; none for anything else.
+    const auto positive = [](const std::string& text, double most) -> std::optional<double> {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0' || !(value > 0) || value > most)
+            return std::nullopt;
+        return value;
+    };
+    const std::optional<std::string> kind = option("--type");
+    const std::optional<std::string> service = option("--service");
     double fps = 30;
-    if (const auto at = std::find(args.begin(), args.end(), "--fps");
-        at != args.end() && at + 1 != args.end()) {
-        char* end = nullptr;
-        fps = std::strtod((at + 1)->c_str(), &end);
-        if (end == (at + 1)->c_str() || *end != '\0' || !(fps > 0) || fps > 1000) return usage();
-        args.erase(at, at + 2);
+    if (const auto text = option("--fps")) {
+        const auto value = positive(*text, 1000);
+        if (!value) return usage();
+        fps = *value;
     }
-    std::optional<std::string> kind;
-    if (const auto at = std::find(args.begin(), args.end(), "--type");
-        at != args.end() && at + 1 != args.end()) {
-        kind = *(at + 1);
-        args.erase(at, at + 2);
-    }
-    std::optional<std::string> service;
-    if (const auto at = std::find(args.begin(), args.end(), "--service");
-        at != args.end() && at + 1 != args.end()) {
-        service = *(at + 1);
-        args.erase(at, at + 2);
-    }
-    if (const auto at = std::find(args.begin(), args.end(), "--timeout");
-        at != args.end() && at + 1 != args.end()) {
-        char* end = nullptr;
-        const double seconds = std::strtod((at + 1)->c_str(), &end);
-        if (end == (at + 1)->c_str() || *end != '\0' || !(seconds > 0) || seconds > 86400) {
-            return usage();
-        }
-        timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
-        args.erase(at, at + 2);
+    if (const auto text = option("--timeout")) {
+        const auto seconds = positive(*text, 86400);
+        if (!seconds) return usage();
+        timeout = std::chrono::milliseconds(static_cast<long long>(*seconds * 1000));
     }
     if (args.empty()) return usage();
     separateLibraryDiagnostics();

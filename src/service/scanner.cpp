@@ -36,14 +36,21 @@ Scanner::Options checked(Scanner::Options options) {
     return options;
 }
 
-// A copy of the frame's pixels in a buffer of its own, for a frame that is already at the send
-// size (the scanner's frame buffer is reused for the next frame).
-std::shared_ptr<const platform::Bitmap> ownedCopy(const platform::Bitmap& frame) {
+// Packs the frame's rows into `pixels` (reusing its storage) and returns the bytes per row.
+std::size_t copyRows(const platform::Bitmap& frame, std::vector<std::uint8_t>& pixels) {
     const std::size_t rowBytes =
         static_cast<std::size_t>(frame.pixelWidth()) * platform::bytesPerPixel(frame.format());
-    std::vector<std::uint8_t> pixels(rowBytes * static_cast<std::size_t>(frame.pixelHeight()));
+    pixels.resize(rowBytes * static_cast<std::size_t>(frame.pixelHeight()));
     for (int y = 0; y < frame.pixelHeight(); ++y)
         std::memcpy(pixels.data() + rowBytes * static_cast<std::size_t>(y), frame.row(y), rowBytes);
+    return rowBytes;
+}
+
+// A copy of the frame in a buffer of its own, for a frame that is already at the send size (the
+// scanner's frame buffer is reused for the next frame).
+std::shared_ptr<const platform::Bitmap> ownedCopy(const platform::Bitmap& frame) {
+    std::vector<std::uint8_t> pixels;
+    const std::size_t rowBytes = copyRows(frame, pixels);
     return platform::Bitmap::withPixels(frame.format(), frame.pixelWidth(), frame.pixelHeight(),
                                         rowBytes, std::move(pixels), frame.scale());
 }
@@ -312,12 +319,7 @@ bool Scanner::submit(const platform::Bitmap& frame) {
     // The frame is copied into the scanner's own buffer (a copy is far cheaper than scaling it),
     // and scaled, encoded and sent on the scanner's thread. The buffer is reused: the next frame
     // is copied only once this one's request has completed, long after it was scaled.
-    const std::size_t rowBytes =
-        static_cast<std::size_t>(frame.pixelWidth()) * platform::bytesPerPixel(frame.format());
-    core.frameCopy.resize(rowBytes * static_cast<std::size_t>(frame.pixelHeight()));
-    for (int y = 0; y < frame.pixelHeight(); ++y)
-        std::memcpy(core.frameCopy.data() + rowBytes * static_cast<std::size_t>(y), frame.row(y),
-                    rowBytes);
+    const std::size_t rowBytes = copyRows(frame, core.frameCopy);
     auto copy = platform::Bitmap::borrowing(frame.format(), frame.pixelWidth(), frame.pixelHeight(),
                                             rowBytes, core.frameCopy.data(), frame.scale());
     core.sender->async([weak = std::weak_ptr<Core>(core_), copy = std::move(copy)] {
