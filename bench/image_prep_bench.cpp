@@ -279,8 +279,8 @@ Bytes kestrelPrepare(bool gray) {
 
 // What Server::enrichedImage does with a photo before it builds the request.
 Bytes kestrelSend(const kestrel::service::PhotoSource& photo, bool gray) {
-    const auto sent = kestrel::service::photoToSend(photo, kOutW, gray);
-    return kestrel::platform::jpegRepresentation(sent.get(), kQuality).value_or(Bytes{});
+    auto jpeg = kestrel::service::jpegToSend(photo, kOutW, gray, kQuality);
+    return std::holds_alternative<Bytes>(jpeg) ? std::move(std::get<Bytes>(jpeg)) : Bytes{};
 }
 
 // A photo that already has the send size: 1000 x 750 of the frame, in the channels sent.

@@ -1,5 +1,6 @@
 #include <kestrel/service/kestrel_helpers.hpp>
 
+#include "platform/imaging/planar_image.hpp"
 #include "platform/imaging/stored_image.hpp"
 #include "service/recognition_request.hpp"
 
@@ -20,13 +21,46 @@ bool usableWidth(CGFloat sendWidth) { return std::isfinite(sendWidth) && sendWid
 
 constexpr CGFloat decodeMargin = 1.5;
 
-// The point size resizeImage draws the image at: its longer side becomes sendWidth.
-platform::Size sendSize(const platform::Bitmap& image, CGFloat sendWidth) {
-    const CGFloat w = image.size().width, h = image.size().height;
+// The point size resizeImage draws an image of size w × h at: its longer side becomes sendWidth.
+platform::Size sendSize(CGFloat w, CGFloat h, CGFloat sendWidth) {
     const CGFloat widthRatio = sendWidth / w;
     const CGFloat heightRatio = sendWidth / h;
     const CGFloat factor = widthRatio > heightRatio ? heightRatio : widthRatio;
     return {w * factor, h * factor};
+}
+
+platform::Size sendSize(const platform::Bitmap& image, CGFloat sendWidth) {
+    return sendSize(image.size().width, image.size().height, sendWidth);
+}
+
+// The longer side a photo is decoded to before the resampler takes it to the send width: the
+// smallest DCT reduction whose longer side is still half as large again as the send width. A
+// DCT-domain reduction all the way down loses the detail of small print (SSIM 0.90 against 0.95
+// on a 12 MP page photo); leaving the resampler the last 1.5x keeps it for a few per cent more
+// time, since most of a decode is the entropy decoding.
+int decodedSide(CGFloat sendWidth) {
+    return usableWidth(sendWidth) ? static_cast<int>(std::ceil(std::min<CGFloat>(
+                                        sendWidth * decodeMargin, platform::Bitmap::maxPixelSide)))
+                                  : 0;
+}
+
+// A colour JPEG sent in colour: decoded to its planes, scaled and turned as planes and encoded
+// from them, without the RGB image of the other path. Empty when the data is not a YCbCr JPEG
+// that decodes, or would have to be enlarged: the other path then takes it.
+std::optional<std::vector<std::uint8_t>> planarJpegToSend(std::span<const std::uint8_t> bytes,
+                                                          CGFloat sendWidth, double quality) {
+    if (!usableWidth(sendWidth)) return std::nullopt;
+    auto stored = platform::decodeJpegPlanes(bytes, decodedSide(sendWidth));
+    if (!stored) return std::nullopt;
+    const platform::Size size =
+        sendSize(stored->planes[0].width, stored->planes[0].height, sendWidth);
+    // Rounded as drawInContext rounds the colour image of the other path.
+    auto scaled = platform::scaledPlanes(std::move(stored->planes),
+                                         static_cast<int>(std::max(1.0, std::round(size.width))),
+                                         static_cast<int>(std::max(1.0, std::round(size.height))));
+    if (!scaled) return std::nullopt;
+    return platform::jpegFromPlanes(platform::turnedPlanes(std::move(*scaled), stored->orientation),
+                                    quality);
 }
 
 // True when drawing the image at the send size would only copy it: it has that pixel size
@@ -75,14 +109,7 @@ std::shared_ptr<const platform::Bitmap> photoToSend(const PhotoSource& photo, CG
     if (const auto* decoded = std::get_if<std::shared_ptr<const platform::Bitmap>>(&photo))
         return scaled(*decoded);
 
-    // The smallest DCT reduction whose longer side is still half as large again as the send
-    // width: a DCT-domain reduction all the way down loses the detail of small print (SSIM 0.90
-    // against 0.95 on a 12 MP page photo); leaving the resampler the last 1.5x keeps it for a few
-    // per cent more time, since most of a decode is the entropy decoding.
-    const int side = usableWidth(sendWidth)
-                         ? static_cast<int>(std::ceil(std::min<CGFloat>(
-                               sendWidth * decodeMargin, platform::Bitmap::maxPixelSide)))
-                         : 0;
+    const int side = decodedSide(sendWidth);
     const auto colour =
         useBlackAndWhite ? platform::DecodedColour::lumaOnly : platform::DecodedColour::asStored;
     platform::StoredImage stored;
@@ -99,6 +126,25 @@ std::shared_ptr<const platform::Bitmap> photoToSend(const PhotoSource& photo, CG
     stored.bitmap.reset();
     if (!sent || stored.orientation == 1) return sent;
     return platform::turnedUpright(*sent, stored.orientation);
+}
+
+std::variant<std::vector<std::uint8_t>, FailureCause>
+jpegToSend(const PhotoSource& photo, CGFloat sendWidth, bool useBlackAndWhite, double quality) {
+    if (const auto* file = std::get_if<std::filesystem::path>(&photo)) {
+        const auto bytes = platform::readPhotoFile(*file);
+        if (!bytes) return FailureCause::unreadablePhoto;
+        return jpegToSend(std::span<const std::uint8_t>(*bytes), sendWidth, useBlackAndWhite,
+                          quality);
+    }
+    if (const auto* bytes = std::get_if<std::span<const std::uint8_t>>(&photo);
+        bytes && !useBlackAndWhite) {
+        if (auto jpeg = planarJpegToSend(*bytes, sendWidth, quality)) return std::move(*jpeg);
+    }
+    const auto sent = photoToSend(photo, sendWidth, useBlackAndWhite);
+    if (!sent) return FailureCause::unreadablePhoto;
+    auto jpeg = platform::jpegRepresentation(sent.get(), quality);
+    if (!jpeg) return FailureCause::photoNotEncodable;
+    return std::move(*jpeg);
 }
 
 } // namespace service

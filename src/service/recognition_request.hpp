@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace kestrel::service {
 
@@ -26,6 +27,13 @@ using PhotoSource = std::variant<std::shared_ptr<const platform::Bitmap>, std::f
 // encoded data cannot be read or decoded; null in, null out.
 std::shared_ptr<const platform::Bitmap> photoToSend(const PhotoSource& photo, CGFloat sendWidth,
                                                     bool useBlackAndWhite);
+
+// The JPEG sent for a photo at quality in [0, 1]: photoToSend's image encoded, except that a
+// colour JPEG sent in colour never becomes RGB (its decoded planes are scaled and encoded). Fails
+// with unreadablePhoto when the photo cannot be read or decoded, photoNotEncodable when the
+// encoder fails.
+std::variant<std::vector<std::uint8_t>, FailureCause>
+jpegToSend(const PhotoSource& photo, CGFloat sendWidth, bool useBlackAndWhite, double quality);
 
 // What urlRequestWithImage builds, or the first reason it cannot: checked in the order photo
 // given, language, API key, address, host version, photo decoded (unreadablePhoto), JPEG

@@ -99,12 +99,10 @@ recognitionRequest(const PhotoSource& photo, ConfigurationKey urlKey,
     if (address.empty()) return FailureCause::missingAddress;
     if (!platform::isHttpUrl(address)) return FailureCause::badAddress;
     if (!version) return FailureCause::missingAppVersion;
-    const auto sent = photoToSend(
+    const auto jpeg = jpegToSend(
         photo, SdkConfiguration::shared().floatValueForKey(ConfigurationKey::sdkImageSendWidth),
-        manager.useBlackAndWhite());
-    if (!sent) return FailureCause::unreadablePhoto;
-    const auto jpeg = platform::jpegRepresentation(sent.get(), manager.getJpegQuality());
-    if (!jpeg) return FailureCause::photoNotEncodable;
+        manager.useBlackAndWhite(), manager.getJpegQuality());
+    if (const auto* cause = std::get_if<FailureCause>(&jpeg)) return *cause;
 
     platform::HttpRequest request(address);
     request.httpMethod = "POST";
@@ -137,7 +135,8 @@ recognitionRequest(const PhotoSource& photo, ConfigurationKey urlKey,
     } else if (urlKey == ConfigurationKey::sdkEnrichedImageUrl) {
         parameters = {{"query", languageObject(languageCode)}};
     }
-    const auto body = createBody(parameters, boundary, *jpeg, "image/jpeg", "image.jpg");
+    const auto body = createBody(parameters, boundary, std::get<std::vector<std::uint8_t>>(jpeg),
+                                 "image/jpeg", "image.jpg");
     request.httpBody = std::string(body.begin(), body.end());
     support::printLine(address);
     return request;

@@ -223,6 +223,13 @@ TEST(RecognitionRequest, PhotoFilesAndBytesGoOutAsTheDecodedPhotoWould) {
         Server::shared().enrichedImage(photo, [&done](Result<Image> r) { done.set_value(r); });
         return result.get();
     };
+    const auto meanDifference = [](const fixtures::Decoded& a, const fixtures::Decoded& b) {
+        EXPECT_EQ(a.pixels.size(), b.pixels.size());
+        double difference = 0;
+        for (std::size_t i = 0; i < std::min(a.pixels.size(), b.pixels.size()); ++i)
+            difference += std::abs(a.pixels[i] - b.pixels[i]);
+        return difference / static_cast<double>(std::max<std::size_t>(a.pixels.size(), 1));
+    };
     for (const bool grey : {false, true}) {
         SCOPED_TRACE(grey ? "grey" : "colour");
         service.reset(okImage);
@@ -245,11 +252,25 @@ TEST(RecognitionRequest, PhotoFilesAndBytesGoOutAsTheDecodedPhotoWould) {
         ASSERT_EQ(fromFile.width, 750);
         ASSERT_EQ(fromFile.height, 1000);
         ASSERT_EQ(fromFile.components, grey ? 1 : 3);
-        ASSERT_EQ(decoded.pixels.size(), fromFile.pixels.size());
-        double difference = 0;
-        for (std::size_t i = 0; i < decoded.pixels.size(); ++i)
-            difference += std::abs(decoded.pixels[i] - fromFile.pixels[i]);
-        EXPECT_LT(difference / static_cast<double>(decoded.pixels.size()), 1.0);
+        EXPECT_LT(meanDifference(decoded, fromFile), 1.0);
+    }
+
+    // Colour stored otherwise (full or half-width chroma, RGB samples) goes out as its decoded
+    // bitmap would too.
+    KestrelManager::shared().setUseBlackAndWhite(false);
+    for (const auto& [stored, sampling] :
+         {std::pair{JCS_YCbCr, std::pair{1, 1}}, {JCS_YCbCr, {2, 1}}, {JCS_RGB, {1, 1}}}) {
+        const auto other = fixtures::withExifOrientation(
+            fixtures::encodeJpeg(rgb, w, h, 3, 95, stored, true, sampling), 6, false);
+        service.reset(okImage);
+        ASSERT_TRUE(send(platform::Bitmap::fromEncoded(other)));
+        ASSERT_TRUE(send(std::span<const std::uint8_t>(other)));
+        const JsonValue requests = service.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        const auto decoded = checkFramingAndDecodeFile(requests[0]);
+        const auto fromBytes = checkFramingAndDecodeFile(requests[1]);
+        ASSERT_EQ(fromBytes.width, 750);
+        EXPECT_LT(meanDifference(decoded, fromBytes), 1.0);
     }
 
     // Picture search takes the same forms.

@@ -1,10 +1,12 @@
 #include <kestrel/platform/graphics.hpp>
 
+#include "platform/imaging/planar_image.hpp"
 #include "platform/imaging/resampler.hpp"
 
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace kestrel::platform {
@@ -60,6 +62,19 @@ struct TjDeleter {
     void operator()(void* h) const { tjDestroy(h); }
 };
 
+// The encoder's quality scale (1..100) for a quality in [0, 1].
+int qualityPercent(double quality) {
+    return std::clamp(static_cast<int>(std::lround(std::clamp(quality, 0.0, 1.0) * 100.0)), 1, 100);
+}
+
+std::optional<std::vector<std::uint8_t>> taken(int rc, unsigned char* jpeg,
+                                               unsigned long jpegSize) {
+    std::optional<std::vector<std::uint8_t>> result;
+    if (rc == 0 && jpeg != nullptr && jpegSize > 0) result.emplace(jpeg, jpeg + jpegSize);
+    tjFree(jpeg);
+    return result;
+}
+
 bool hasTranslucentPixels(const Bitmap& b) {
     for (int y = 0; y < b.pixelHeight(); ++y) {
         const std::uint8_t* row = b.row(y);
@@ -73,8 +88,7 @@ bool hasTranslucentPixels(const Bitmap& b) {
 
 std::optional<std::vector<std::uint8_t>> jpegRepresentation(const Bitmap* bitmap, double quality) {
     if (bitmap == nullptr || !bitmap->hasPixels() || !std::isfinite(quality)) return std::nullopt;
-    const int q =
-        std::clamp(static_cast<int>(std::lround(std::clamp(quality, 0.0, 1.0) * 100.0)), 1, 100);
+    const int q = qualityPercent(quality);
 
     const Bitmap* source = bitmap;
     std::shared_ptr<const Bitmap> flattened;
@@ -123,10 +137,22 @@ std::optional<std::vector<std::uint8_t>> jpegRepresentation(const Bitmap* bitmap
     const int rc = tjCompress2(tj.get(), source->pixels(), source->pixelWidth(),
                                static_cast<int>(source->stride()), source->pixelHeight(),
                                pixelFormat, &jpeg, &jpegSize, subsampling, q, 0);
-    std::optional<std::vector<std::uint8_t>> result;
-    if (rc == 0 && jpeg != nullptr && jpegSize > 0) result.emplace(jpeg, jpeg + jpegSize);
-    tjFree(jpeg);
-    return result;
+    return taken(rc, jpeg, jpegSize);
+}
+
+std::optional<std::vector<std::uint8_t>> jpegFromPlanes(const Planes& planes, double quality) {
+    if (!std::isfinite(quality) || planes[0].pixels.empty()) return std::nullopt;
+    std::unique_ptr<void, TjDeleter> tj(tjInitCompress());
+    if (!tj) return std::nullopt;
+    const std::array<const unsigned char*, 3> rows = {
+        planes[0].pixels.data(), planes[1].pixels.data(), planes[2].pixels.data()};
+    const std::array<int, 3> strides = {planes[0].width, planes[1].width, planes[2].width};
+    unsigned char* jpeg = nullptr;
+    unsigned long jpegSize = 0;
+    const int rc = tjCompressFromYUVPlanes(
+        tj.get(), const_cast<const unsigned char**>(rows.data()), planes[0].width, strides.data(),
+        planes[0].height, TJSAMP_420, &jpeg, &jpegSize, qualityPercent(quality), 0);
+    return taken(rc, jpeg, jpegSize);
 }
 
 } // namespace kestrel::platform

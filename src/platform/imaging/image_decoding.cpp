@@ -2,12 +2,14 @@
 #include <kestrel/platform/bitmap.hpp>
 
 #include "platform/imaging/exif_orientation.hpp"
+#include "platform/imaging/planar_image.hpp"
 #include "platform/imaging/stored_image.hpp"
 
 #include <png.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -82,22 +84,32 @@ struct TjDeleter {
     void operator()(void* h) const { tjDestroy(h); }
 };
 
-StoredImage decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide,
-                       DecodedColour colour) {
-    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
-    if (!tj) return {};
+// What a JPEG's header says, and the size it decodes to at the DCT reduction chosen.
+struct JpegLayout {
+    int scaledW = 0, scaledH = 0;
+    int subsampling = 0, colorspace = 0;
+    bool adobe = false;
+};
+
+// Reads the header of a JPEG and picks the smallest DCT-domain reduction that still gives the
+// caller the size asked for. Empty for a header that does not parse, a file too short for the
+// frame it declares, or a decoded size past the bitmap limits.
+std::optional<JpegLayout> jpegLayout(void* tj, std::span<const std::uint8_t> bytes,
+                                     int maxPixelSide) {
     auto* data = const_cast<unsigned char*>(bytes.data()); // TurboJPEG 2.x takes non-const
-    const auto size = static_cast<unsigned long>(bytes.size());
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
-        return {};
-    if (width <= 0 || height <= 0) return {};
+    int width = 0, height = 0;
+    JpegLayout layout;
+    if (tjDecompressHeader3(tj, data, static_cast<unsigned long>(bytes.size()), &width, &height,
+                            &layout.subsampling, &layout.colorspace) != 0)
+        return std::nullopt;
+    if (width <= 0 || height <= 0) return std::nullopt;
     const JpegMarkers markers = readMarkers(bytes);
     if (markers.huffmanCoded.value_or(false) && !couldHold(bytes.size(), width, height, true))
-        return {};
+        return std::nullopt;
+    layout.adobe = markers.adobe;
 
-    // The smallest DCT-domain reduction that still gives the caller the size asked for.
-    int scaledW = width, scaledH = height;
+    layout.scaledW = width;
+    layout.scaledH = height;
     if (maxPixelSide > 0) {
         int count = 0;
         const tjscalingfactor* factors = tjGetScalingFactors(&count);
@@ -108,12 +120,24 @@ StoredImage decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide,
             const int side = TJSCALED(longer, factors[i]);
             if (side >= maxPixelSide && side < best) {
                 best = side;
-                scaledW = TJSCALED(width, factors[i]);
-                scaledH = TJSCALED(height, factors[i]);
+                layout.scaledW = TJSCALED(width, factors[i]);
+                layout.scaledH = TJSCALED(height, factors[i]);
             }
         }
     }
-    if (!fits(scaledW, scaledH)) return {};
+    if (!fits(layout.scaledW, layout.scaledH)) return std::nullopt;
+    return layout;
+}
+
+StoredImage decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide,
+                       DecodedColour colour) {
+    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
+    if (!tj) return {};
+    const auto layout = jpegLayout(tj.get(), bytes, maxPixelSide);
+    if (!layout) return {};
+    auto* data = const_cast<unsigned char*>(bytes.data());
+    const auto size = static_cast<unsigned long>(bytes.size());
+    const int scaledW = layout->scaledW, scaledH = layout->scaledH, colorspace = layout->colorspace;
 
     // Print workflows write CMYK, or YCCK, which TurboJPEG turns back into CMYK.
     const bool ink = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
@@ -128,7 +152,7 @@ StoredImage decodeJpeg(std::span<const std::uint8_t> bytes, int maxPixelSide,
                             : TJPF_RGBA,
                       TJFLAG_STOPONWARNING) != 0)
         return {};
-    if (ink) inkToRgb(pixels, markers.adobe);
+    if (ink) inkToRgb(pixels, layout->adobe);
     // A decoded JPEG is opaque, so its RGBA is premultiplied as well as straight.
     return {Bitmap::withPixels(gray ? PixelFormat::gray8 : PixelFormat::rgba8Premultiplied, scaledW,
                                scaledH, 0, std::move(pixels)),
@@ -161,6 +185,37 @@ std::shared_ptr<const Bitmap> decodePng(std::span<const std::uint8_t> bytes) {
 }
 
 } // namespace
+
+std::optional<StoredPlanes> decodeJpegPlanes(std::span<const std::uint8_t> bytes,
+                                             int maxPixelSide) {
+    if (bytes.size() < 3 || bytes[0] != 0xFF || bytes[1] != 0xD8 || bytes[2] != 0xFF)
+        return std::nullopt;
+    std::unique_ptr<void, TjDeleter> tj(tjInitDecompress());
+    if (!tj) return std::nullopt;
+    const auto layout = jpegLayout(tj.get(), bytes, maxPixelSide);
+    if (!layout || layout->colorspace != TJCS_YCbCr) return std::nullopt;
+    const int subsampling = layout->subsampling;
+    StoredPlanes stored;
+    std::array<unsigned char*, 3> rows{};
+    std::array<int, 3> strides{};
+    for (int i = 0; i < 3; ++i) {
+        Plane& plane = stored.planes[static_cast<std::size_t>(i)];
+        plane.width = tjPlaneWidth(i, layout->scaledW, subsampling);
+        plane.height = tjPlaneHeight(i, layout->scaledH, subsampling);
+        if (plane.width <= 0 || plane.height <= 0) return std::nullopt;
+        plane.pixels.resize(static_cast<std::size_t>(plane.width) * plane.height);
+        rows[static_cast<std::size_t>(i)] = plane.pixels.data();
+        strides[static_cast<std::size_t>(i)] = plane.width;
+    }
+    // A warning (truncated data, a corrupt segment) is a failure too: never half an image.
+    if (tjDecompressToYUVPlanes(tj.get(), const_cast<unsigned char*>(bytes.data()),
+                                static_cast<unsigned long>(bytes.size()), rows.data(),
+                                layout->scaledW, strides.data(), layout->scaledH,
+                                TJFLAG_STOPONWARNING) != 0)
+        return std::nullopt;
+    stored.orientation = exif::jpegOrientation(bytes);
+    return stored;
+}
 
 StoredImage decodeAsStored(std::span<const std::uint8_t> bytes, int maxPixelSide,
                            DecodedColour colour) {

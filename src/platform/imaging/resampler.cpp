@@ -361,9 +361,48 @@ void reduceRowRgba(const std::int16_t* rowSums, const AxisWeights& wx, const std
     }
 }
 
-void reduceRowGray(const std::int16_t* rowSums, const AxisWeights& wx, int dstWidth, Output output,
-                   std::uint8_t* dst) {
-    for (int x = 0; x < dstWidth; ++x) {
+// The weights of a horizontal pass of at most 8 taps, padded with zeros to 8 per output pixel,
+// for reduceRowGraySse2; empty for wider kernels.
+std::vector<std::int16_t> eightTapWeights(const AxisWeights& wx) {
+    if (wx.taps > 8) return {};
+    std::vector<std::int16_t> padded(wx.start.size() * 8, 0);
+    for (std::size_t x = 0; x < wx.start.size(); ++x)
+        std::copy_n(wx.weights.begin() + static_cast<std::ptrdiff_t>(x * wx.taps), wx.taps,
+                    padded.begin() + static_cast<std::ptrdiff_t>(x * 8));
+    return padded;
+}
+
+// One-channel rows to grey bytes, four output pixels at a time, each with one multiply-add of
+// 8 source values against its padded weights (loads reach past the last tap into the row sums'
+// padding, against zero weights). Returns the number of pixels done; the same integers as the
+// scalar loop.
+int reduceRowGraySse2(const std::int16_t* rowSums, const std::vector<int>& start,
+                      const std::int16_t* weights8, int dstWidth, std::uint8_t* dst) {
+    const __m128i offset = _mm_set1_epi32((128 << kShift) + (1 << (kShift - 1)));
+    int x = 0;
+    for (; x + 4 <= dstWidth; x += 4) {
+        __m128i p[4];
+        for (int k = 0; k < 4; ++k)
+            p[k] = _mm_madd_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(rowSums + start[x + k])),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights8 + (x + k) * 8)));
+        // Transposed adds: lane k of the result is the sum of p[k]'s four lanes.
+        const __m128i ab =
+            _mm_add_epi32(_mm_unpacklo_epi32(p[0], p[1]), _mm_unpackhi_epi32(p[0], p[1]));
+        const __m128i cd =
+            _mm_add_epi32(_mm_unpacklo_epi32(p[2], p[3]), _mm_unpackhi_epi32(p[2], p[3]));
+        const __m128i sum = _mm_add_epi32(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
+        const __m128i v = _mm_srai_epi32(_mm_add_epi32(sum, offset), kShift);
+        const __m128i words = _mm_packs_epi32(v, v);
+        const auto bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(dst + x, &bytes, 4);
+    }
+    return x;
+}
+
+void reduceRowGray(const std::int16_t* rowSums, const AxisWeights& wx, int from, int dstWidth,
+                   Output output, std::uint8_t* dst) {
+    for (int x = from; x < dstWidth; ++x) {
         const std::int16_t* src = rowSums + wx.start[x];
         const std::int16_t* w = wx.weights.data() + static_cast<std::size_t>(x) * wx.taps;
         std::int32_t sum = 0;
@@ -398,9 +437,12 @@ void draw(const Bitmap& src, double spanWidth, double spanHeight, int dstWidth, 
     const AxisWeights wy = axisWeights(src.pixelHeight(), dstHeight, spanHeight, 1, kRowBits);
 
     const std::size_t rowBytes = static_cast<std::size_t>(src.pixelWidth()) * channels;
-    // Row sums, padded so that every output pixel can read its full tap count.
-    std::vector<std::int16_t> rowSums(rowBytes + static_cast<std::size_t>(wx.taps + 2) * channels,
-                                      0);
+    // Row sums, padded so that every output pixel can read its full tap count, and one-channel
+    // rows 8 values from any start.
+    std::vector<std::int16_t> rowSums(
+        rowBytes + static_cast<std::size_t>(std::max(wx.taps, 8) + 2) * channels, 0);
+    const std::vector<std::int16_t> weights8 =
+        channels == 1 && output == Output::gray ? eightTapWeights(wx) : std::vector<std::int16_t>{};
     const std::vector<std::int32_t> pairs = packPairs(wx);
     std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(wy.taps) + 1);
     std::vector<std::int32_t> pairWeights(static_cast<std::size_t>(wy.taps) / 2 + 1);
@@ -435,8 +477,12 @@ void draw(const Bitmap& src, double spanWidth, double spanHeight, int dstWidth, 
             else
                 gray ? reduceRowRgba<false, true>(rowSums.data(), wx, pairs.data(), dstWidth, out)
                      : reduceRowRgba<false, false>(rowSums.data(), wx, pairs.data(), dstWidth, out);
-        } else
-            reduceRowGray(rowSums.data(), wx, dstWidth, output, out);
+        } else {
+            const int done = weights8.empty() ? 0
+                                              : reduceRowGraySse2(rowSums.data(), wx.start,
+                                                                  weights8.data(), dstWidth, out);
+            reduceRowGray(rowSums.data(), wx, done, dstWidth, output, out);
+        }
     }
 }
 

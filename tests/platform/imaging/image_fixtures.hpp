@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace fixtures {
@@ -111,11 +112,13 @@ inline Decoded decodeJpeg(const std::vector<std::uint8_t>& bytes) {
 
 // Encodes packed RGB (components 3) or grey (1) with libjpeg's own interface.
 // Four components are CMYK samples, stored as `stored` (JCS_CMYK or JCS_YCCK) and marked with an
-// Adobe segment unless `adobeMarker` is false.
+// Adobe segment unless `adobeMarker` is false. RGB is stored 4:2:0 unless lumaSampling gives the
+// luminance's horizontal and vertical sampling factors against the chroma's.
 inline std::vector<std::uint8_t> encodeJpeg(const std::vector<std::uint8_t>& px, int w, int h,
                                             int components, int quality = 95,
                                             J_COLOR_SPACE stored = JCS_UNKNOWN,
-                                            bool adobeMarker = true) {
+                                            bool adobeMarker = true,
+                                            std::pair<int, int> lumaSampling = {2, 2}) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr err{};
     cinfo.err = jpeg_std_error(&err);
@@ -130,6 +133,10 @@ inline std::vector<std::uint8_t> encodeJpeg(const std::vector<std::uint8_t>& px,
     cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     if (stored != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, stored);
+    if (components == 3) {
+        cinfo.comp_info[0].h_samp_factor = lumaSampling.first;
+        cinfo.comp_info[0].v_samp_factor = lumaSampling.second;
+    }
     cinfo.write_Adobe_marker = cinfo.write_Adobe_marker && adobeMarker;
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);

@@ -161,17 +161,21 @@ TEST(ResamplingQuality, ReductionMatchesTheReferenceOnBothPaths) {
         int outH;
         bool grey; // the grey result has the same pixel grid, so it is checked too
     };
-    std::vector<std::uint8_t> greyCard;
-    for (int y = 0; y < 300; ++y)
-        for (int x = 0; x < 400; ++x) greyCard.push_back(testCard(x, y).g);
+    const auto greyCard = [](int w, int h) {
+        std::vector<std::uint8_t> card;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) card.push_back(testCard(x, y).g);
+        return Bitmap::withPixels(PixelFormat::gray8, w, h, 0, card);
+    };
     const auto premultipliedTranslucent = [](int x, int y) {
         Rgba c = translucent(x, y);
         for (std::uint8_t* v : {&c.r, &c.g, &c.b}) *v = static_cast<std::uint8_t>(*v * c.a / 255);
         return c;
     };
     // The camera ratio (4.032×), a factor just above 1, none, translucent pixels (averaged
-    // premultiplied) in each channel order and alpha kind, and a grey source. The grey results
-    // also weigh the three colours and read translucent pixels as over black.
+    // premultiplied) in each channel order and alpha kind, and grey sources (a short kernel and a
+    // row that does not end on four pixels, a long kernel). The grey results also weigh the three
+    // colours and read translucent pixels as over black.
     const Case cases[] = {
         {"camera", rgbaBitmap(2016, 1512, testCard), 500, 375, true},
         {"just above 1", rgbaBitmap(611, 409, testCard), 500, 335, false},
@@ -181,7 +185,8 @@ TEST(ResamplingQuality, ReductionMatchesTheReferenceOnBothPaths) {
         {"premultiplied",
          rgbaBitmap(400, 300, premultipliedTranslucent, PixelFormat::rgba8Premultiplied), 100, 75,
          true},
-        {"grey", Bitmap::withPixels(PixelFormat::gray8, 400, 300, 0, greyCard), 100, 75, true},
+        {"grey", greyCard(400, 300), 100, 75, true},
+        {"grey, halved", greyCard(402, 300), 201, 150, true},
     };
     for (bool avx2 : {true, false}) {
         kestrel::platform::resampling::enableAvx2(avx2);
