@@ -21,10 +21,11 @@ Catalogue::Catalogue(std::vector<Page> pages, RecogniserSettings settings) : rec
     recogniser_.build();
 }
 
-std::vector<PageMatch> Catalogue::find(const cv::Mat& photo, std::size_t maxResults) const {
+std::vector<PageMatch> Catalogue::find(const cv::Mat& photo, std::size_t maxResults,
+                                       bool guesses) const {
     std::vector<PageMatch> matches;
-    for (const Recognition& found : recogniser_.recognise(photo, maxResults))
-        matches.push_back({&pages_[found.page], found.score});
+    for (const Recognition& found : recogniser_.recognise(photo, maxResults, guesses))
+        matches.push_back({&pages_[found.page], found.score, found.verified});
     return matches;
 }
 

@@ -13,7 +13,8 @@ namespace kestrel::devservice {
 
 struct PageMatch {
     const Page* page;
-    double score; // in [0, 1]
+    double score;  // in [0, 1]
+    bool verified; // false for a guess (see Recogniser::recognise)
 };
 
 class Catalogue {
@@ -22,8 +23,10 @@ public:
     // not decode is left out and reported on standard error.
     explicit Catalogue(std::vector<Page> pages, RecogniserSettings settings = {});
 
-    // The pages the photo shows, best first, at most maxResults. Thread-safe.
-    std::vector<PageMatch> find(const cv::Mat& photo, std::size_t maxResults) const;
+    // The pages the photo shows, best first, at most maxResults; with guesses, the unverified
+    // candidates after them (see Recogniser::recognise). Thread-safe.
+    std::vector<PageMatch> find(const cv::Mat& photo, std::size_t maxResults,
+                                bool guesses = false) const;
     std::size_t size() const { return pages_.size(); }
 
 private:

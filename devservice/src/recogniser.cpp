@@ -99,6 +99,21 @@ bool plausibleView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
            std::max(left, right) < 4 * std::min(left, right);
 }
 
+// The share of the photo's features whose nearest page feature is close and clearly nearer than
+// the second nearest: how much of the photo a page explains, before any geometry.
+double distinctiveShare(const cv::Mat& photo, const cv::Mat& page, float ratio) {
+    if (photo.empty() || page.empty()) return 0;
+    cv::BFMatcher matcher(cv::NORM_HAMMING);
+    std::vector<std::vector<cv::DMatch>> pairs;
+    matcher.knnMatch(photo, page, pairs, 2);
+    int matched = 0;
+    for (const auto& pair : pairs)
+        if (!pair.empty() && pair[0].distance <= kMaxDistance &&
+            (pair.size() < 2 || pair[0].distance < ratio * pair[1].distance))
+            ++matched;
+    return double(matched) / photo.rows;
+}
+
 } // namespace
 
 Recogniser::Recogniser(RecogniserSettings settings) : settings_(settings) {}
@@ -199,17 +214,33 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     return Recognition{index, inliers, score};
 }
 
-std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t maxResults) const {
-    std::vector<Recognition> found;
+std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t maxResults,
+                                               bool guesses) const {
+    std::vector<Recognition> found, unverified;
     // A photo narrower than a feature's patch shows no page, and scaling it for the search would
     // leave no pixels at all.
     if (!index_ || std::min(photo.cols, photo.rows) < kMinPhotoSide) return found;
     const Features features = takeFeatures(photo, settings_.photoLongSide, settings_.photoFeatures);
     if (features.descriptors.rows < settings_.minInliers) return found;
-    for (std::size_t candidate : shortlist(features.descriptors))
-        if (auto recognition = verify(candidate, features)) found.push_back(*recognition);
-    std::sort(found.begin(), found.end(),
-              [](const Recognition& a, const Recognition& b) { return a.score > b.score; });
+    for (std::size_t candidate : shortlist(features.descriptors)) {
+        if (auto recognition = verify(candidate, features)) {
+            found.push_back(*recognition);
+        } else if (guesses) {
+            const double share = distinctiveShare(features.descriptors,
+                                                  pages_[candidate].descriptors, settings_.ratio);
+            if (share > 0) unverified.push_back({candidate, 0, 0.5 * std::min(share, 0.99), false});
+        }
+    }
+    const auto byScore = [](const Recognition& a, const Recognition& b) {
+        return a.score > b.score;
+    };
+    std::sort(found.begin(), found.end(), byScore);
+    if (guesses) {
+        // Verified pages move to the upper half, so that every guess ranks below them.
+        for (Recognition& recognition : found) recognition.score = 0.5 + 0.5 * recognition.score;
+        std::sort(unverified.begin(), unverified.end(), byScore);
+        found.insert(found.end(), unverified.begin(), unverified.end());
+    }
     if (found.size() > maxResults) found.resize(maxResults);
     return found;
 }

@@ -39,7 +39,8 @@ struct RecogniserSettings {
 struct Recognition {
     std::size_t page; // index in the order pages were added
     int inliers;
-    double score; // in [0, 1], growing with the number of agreeing matches
+    double score;         // in [0, 1], growing with the number of agreeing matches
+    bool verified = true; // false for a shortlisted page whose geometry did not agree
 };
 
 class Recogniser {
@@ -62,8 +63,13 @@ public:
     void build();
     std::size_t size() const { return pages_.size(); }
 
-    // The verified pages the photo shows, best first, at most maxResults. Thread-safe.
-    std::vector<Recognition> recognise(const cv::Mat& photo, std::size_t maxResults) const;
+    // The verified pages the photo shows, best first, at most maxResults. With guesses, the
+    // shortlisted pages that failed verification follow them, so that a host can offer them as
+    // "did you mean": verified pages then score in [0.5, 1] (0.5 + half the verified score),
+    // guesses in [0, 0.5) (half the share of the photo's features that match the page
+    // distinctively). Thread-safe.
+    std::vector<Recognition> recognise(const cv::Mat& photo, std::size_t maxResults,
+                                       bool guesses = false) const;
 
 private:
     struct PageFeatures {
