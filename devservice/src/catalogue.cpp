@@ -2,22 +2,46 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <functional>
 #include <iostream>
+#include <map>
 
 namespace kestrel::devservice {
 
-Catalogue::Catalogue(std::vector<Page> pages, RecogniserSettings settings) : recogniser_(settings) {
-    for (Page& page : pages) {
-        const cv::Mat image = cv::imdecode(page.image, cv::IMREAD_GRAYSCALE);
+Catalogue::Catalogue(CatalogueStore& store, RecogniserSettings settings) : recogniser_(settings) {
+    std::vector<Page> pages = store.pagesWithoutImages();
+    std::map<std::string, std::size_t, std::less<>> byId;
+    for (std::size_t i = 0; i < pages.size(); ++i) byId.emplace(pages[i].id, i);
+    const std::string fingerprint = recogniser_.featureFingerprint();
+    std::vector<std::string> unreadable;
+    std::vector<std::string> stale =
+        store.pageFeatures(fingerprint, [&](const std::string& id, const auto& record) {
+            const auto page = byId.find(id);
+            if (page == byId.end()) return; // imported since the pages were read
+            if (!recogniser_.addPageRecord(record)) return unreadable.push_back(id);
+            pages_.push_back(std::move(pages[page->second]));
+        });
+    stale.insert(stale.end(), unreadable.begin(), unreadable.end());
+
+    // The others' features come from their images, and are kept a few hundred at a time.
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> taken;
+    const auto keep = [&] {
+        store.putPageFeatures(taken, fingerprint);
+        taken.clear();
+    };
+    for (const std::string& id : stale) {
+        const auto page = byId.find(id);
+        if (page == byId.end()) continue;
+        const cv::Mat image = cv::imdecode(store.pageImage(id), cv::IMREAD_GRAYSCALE);
         if (image.empty()) {
-            std::cerr << "page " << page.id << ": its image does not decode; left out\n";
+            std::cerr << "page " << id << ": its image does not decode; left out\n";
             continue;
         }
-        recogniser_.addPage(image);
-        page.image.clear();
-        page.image.shrink_to_fit();
-        pages_.push_back(std::move(page));
+        taken.emplace_back(id, recogniser_.pageRecord(recogniser_.addPage(image)));
+        pages_.push_back(std::move(pages[page->second]));
+        if (taken.size() == 256) keep();
     }
+    if (!taken.empty()) keep();
     recogniser_.build();
 }
 

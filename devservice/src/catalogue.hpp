@@ -1,7 +1,8 @@
 // The pages the service recognises, in memory: their records and the recogniser built from their
-// images when the service starts.
+// features when the service starts.
 #pragma once
 
+#include "catalogue_store.hpp"
 #include "page.hpp"
 #include "recogniser.hpp"
 
@@ -19,9 +20,11 @@ struct PageMatch {
 
 class Catalogue {
 public:
-    // Takes the features of every page image (the images are not kept). A page whose image does
-    // not decode is left out and reported on standard error.
-    explicit Catalogue(std::vector<Page> pages, RecogniserSettings settings = {});
+    // Reads every page of the store with the features kept for it; a page without features
+    // taken the way settings take them has them taken from its image and kept in the store for
+    // the next start (the images are not held). A page whose image does not decode is left out
+    // and reported on standard error.
+    explicit Catalogue(CatalogueStore& store, RecogniserSettings settings = {});
 
     // The pages the photo shows, best first, at most maxResults; with guesses, the unverified
     // candidates after them (see Recogniser::recognise). Thread-safe.

@@ -9,10 +9,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -47,6 +49,24 @@ public:
     // Every page with its actions and image, ordered by id.
     std::vector<Page> pages() const;
     std::optional<Page> page(std::string_view id) const;
+    // Every page with its actions but without its image, ordered by id; and one page's image.
+    std::vector<Page> pagesWithoutImages() const;
+    std::vector<unsigned char> pageImage(std::string_view id) const;
+
+    // The recogniser's records of the pages' features (see Recogniser::pageRecord), kept under
+    // the fingerprint of the way they were taken. A page's record is dropped when putPage
+    // changes its image; records under another fingerprint are not returned.
+    // Calls found(pageId, record) for every page that has a record under fingerprint, ordered
+    // by id, and returns the ids of the pages that have none. found runs under the store's lock
+    // and must not call the store.
+    std::vector<std::string>
+    pageFeatures(std::string_view fingerprint,
+                 const std::function<void(const std::string&, const std::vector<unsigned char>&)>&
+                     found) const;
+    // Keeps the records, replacing those the pages had, in one transaction.
+    void
+    putPageFeatures(const std::vector<std::pair<std::string, std::vector<unsigned char>>>& records,
+                    std::string_view fingerprint);
 
     void addApiKey(std::string_view key);
     bool isApiKey(std::string_view key) const;

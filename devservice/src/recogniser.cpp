@@ -6,7 +6,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <numeric>
+#include <string>
 #include <unordered_set>
 
 namespace kestrel::devservice {
@@ -243,6 +247,150 @@ std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t
     }
     if (found.size() > maxResults) found.resize(maxResults);
     return found;
+}
+
+namespace {
+
+// A page record: kRecordMagic, the page's width and height, then its points (one CV_32FC2
+// column), descriptors and look, each as its OpenCV type, rows and columns followed by its
+// elements row after row. Numbers are 32-bit in the machine's byte order: the records live in the
+// catalogue file next to the service that wrote them, and a record that does not read back is
+// taken again from the image.
+constexpr unsigned char kRecordMagic[4] = {'K', 'P', 'R', '1'};
+constexpr std::int32_t kMaxRecordSide = 1 << 16;
+
+void putBytes(std::vector<unsigned char>& out, const void* bytes, std::size_t count) {
+    const std::size_t at = out.size();
+    out.resize(at + count);
+    if (count) std::memcpy(out.data() + at, bytes, count);
+}
+
+void putInteger(std::vector<unsigned char>& out, std::int32_t value) {
+    putBytes(out, &value, sizeof value);
+}
+
+void putMatrix(std::vector<unsigned char>& out, const cv::Mat& matrix) {
+    CV_Assert(matrix.dims <= 2);
+    putInteger(out, matrix.type());
+    putInteger(out, matrix.rows);
+    putInteger(out, matrix.cols);
+    const std::size_t rowBytes = std::size_t(matrix.cols) * matrix.elemSize();
+    for (int row = 0; row < matrix.rows; ++row) putBytes(out, matrix.ptr(row), rowBytes);
+}
+
+class RecordReader {
+public:
+    explicit RecordReader(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+
+    bool take(void* out, std::size_t count) {
+        if (bytes_.size() - at_ < count) return false;
+        std::memcpy(out, bytes_.data() + at_, count);
+        at_ += count;
+        return true;
+    }
+    std::optional<std::int32_t> integer() {
+        std::int32_t value = 0;
+        if (!take(&value, sizeof value)) return std::nullopt;
+        return value;
+    }
+    // A matrix of up to four channels of any depth, at most kMaxRecordSide on a side.
+    std::optional<cv::Mat> matrix() {
+        const auto type = integer(), rows = integer(), cols = integer();
+        if (!type || !rows || !cols) return std::nullopt;
+        if (*type < 0 || *type > CV_MAKETYPE(CV_16F, 4) || CV_MAT_DEPTH(*type) > CV_16F)
+            return std::nullopt;
+        if (*rows < 0 || *cols < 0 || *rows > kMaxRecordSide || *cols > kMaxRecordSide)
+            return std::nullopt;
+        cv::Mat matrix(*rows, *cols, *type);
+        if (!matrix.empty() && !take(matrix.data, matrix.total() * matrix.elemSize()))
+            return std::nullopt;
+        return matrix;
+    }
+    bool finished() const { return at_ == bytes_.size(); }
+
+private:
+    const std::vector<unsigned char>& bytes_;
+    std::size_t at_ = 0;
+};
+
+// A page of boxes, rings, lines and words drawn from a fixed series: the record of its features
+// changes when anything about taking a page's features does.
+cv::Mat testCard() {
+    cv::Mat card(594, 420, CV_8UC1, cv::Scalar(235));
+    cv::RNG random(20240611);
+    for (int i = 0; i < 40; ++i) {
+        const cv::Point a(random.uniform(0, card.cols), random.uniform(0, card.rows));
+        const cv::Point b(random.uniform(0, card.cols), random.uniform(0, card.rows));
+        const cv::Scalar ink(random.uniform(0, 160));
+        switch (i % 4) {
+        case 0:
+            cv::rectangle(card, a, b, ink, random.uniform(1, 4));
+            break;
+        case 1:
+            cv::circle(card, a, random.uniform(5, 60), ink, -1);
+            break;
+        case 2:
+            cv::line(card, a, b, ink, random.uniform(1, 3));
+            break;
+        default:
+            cv::putText(card, "page " + std::to_string(i * 7919), a, cv::FONT_HERSHEY_SIMPLEX,
+                        random.uniform(0.4, 1.2), ink, 1 + i % 2);
+        }
+    }
+    return card;
+}
+
+} // namespace
+
+std::vector<unsigned char> Recogniser::pageRecord(std::size_t index) const {
+    const PageFeatures& page = pages_.at(index);
+    std::vector<unsigned char> record;
+    putBytes(record, kRecordMagic, sizeof kRecordMagic);
+    putInteger(record, page.size.width);
+    putInteger(record, page.size.height);
+    putMatrix(record, cv::Mat(page.points, false));
+    putMatrix(record, page.descriptors);
+    putMatrix(record, page.look);
+    return record;
+}
+
+std::optional<std::size_t> Recogniser::addPageRecord(const std::vector<unsigned char>& record) {
+    RecordReader reader(record);
+    unsigned char magic[sizeof kRecordMagic];
+    if (!reader.take(magic, sizeof magic) || std::memcmp(magic, kRecordMagic, sizeof magic) != 0)
+        return std::nullopt;
+    const auto width = reader.integer(), height = reader.integer();
+    auto points = reader.matrix();
+    auto descriptors = reader.matrix();
+    auto look = reader.matrix();
+    if (!width || !height || !points || !descriptors || !look || !reader.finished())
+        return std::nullopt;
+    if (*width <= 0 || *height <= 0 || *width > kMaxRecordSide || *height > kMaxRecordSide)
+        return std::nullopt;
+    // Every descriptor row names the point it describes, and the index compares bytes.
+    if (!points->empty() && (points->type() != CV_32FC2 || points->cols != 1)) return std::nullopt;
+    if (descriptors->rows != points->rows ||
+        (!descriptors->empty() && descriptors->depth() != CV_8U))
+        return std::nullopt;
+    PageFeatures page;
+    if (!points->empty())
+        page.points.assign(points->begin<cv::Point2f>(), points->end<cv::Point2f>());
+    page.descriptors = std::move(*descriptors);
+    page.size = {*width, *height};
+    page.look = std::move(*look);
+    pages_.push_back(std::move(page));
+    return pages_.size() - 1;
+}
+
+std::string Recogniser::featureFingerprint() const {
+    Recogniser probe(settings_);
+    probe.addPage(testCard());
+    // FNV-1a over the test card's record.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char byte : probe.pageRecord(0)) hash = (hash ^ byte) * 1099511628211ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
 }
 
 } // namespace kestrel::devservice

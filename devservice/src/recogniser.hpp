@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace cv {
@@ -59,6 +60,15 @@ public:
 
     // Takes the features of a page image (colour or grey); returns its index. Before build().
     std::size_t addPage(const cv::Mat& image);
+    // The features of a page (those addPage took) as self-contained bytes, and back: what the
+    // catalogue file keeps so that a start need not take them from the images again.
+    std::vector<unsigned char> pageRecord(std::size_t page) const;
+    // Adds a page from pageRecord()'s bytes and returns its index; nothing when they do not read
+    // back as one. Before build().
+    std::optional<std::size_t> addPageRecord(const std::vector<unsigned char>& record);
+    // Changes with the settings and with the way addPage takes features: records kept under
+    // another fingerprint are stale.
+    std::string featureFingerprint() const;
     // Indexes the features of every page added; recognise() needs it.
     void build();
     std::size_t size() const { return pages_.size(); }
