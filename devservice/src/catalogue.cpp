@@ -24,7 +24,7 @@ Catalogue::Catalogue(CatalogueStore& store, RecogniserSettings settings) : recog
     stale.insert(stale.end(), unreadable.begin(), unreadable.end());
 
     // The others' features come from their images, and are kept a few hundred at a time.
-    std::vector<std::pair<std::string, std::vector<unsigned char>>> taken;
+    std::vector<CatalogueStore::FeatureRecords> taken;
     const auto keep = [&] {
         store.putPageFeatures(taken, fingerprint);
         taken.clear();
@@ -37,11 +37,23 @@ Catalogue::Catalogue(CatalogueStore& store, RecogniserSettings settings) : recog
             std::cerr << "page " << id << ": its image does not decode; left out\n";
             continue;
         }
-        taken.emplace_back(id, recogniser_.pageRecord(recogniser_.addPage(image)));
+        const std::size_t index = recogniser_.addPage(image);
+        taken.push_back({id, recogniser_.pageRecord(index), recogniser_.lookRecord(index)});
         pages_.push_back(std::move(pages[page->second]));
         if (taken.size() == 256) keep();
     }
     if (!taken.empty()) keep();
+    // Looks are read when a photo first needs them; one whose record has gone (the page was
+    // imported again since the start) is taken from the image in the file.
+    recogniser_.setLookSource([this, &store, fingerprint, settings](std::size_t index) {
+        const std::string& id = pages_[index].id;
+        auto look = store.pageLook(id, fingerprint);
+        if (!look.empty()) return look;
+        const cv::Mat image = cv::imdecode(store.pageImage(id), cv::IMREAD_GRAYSCALE);
+        if (image.empty()) return look;
+        Recogniser single(settings);
+        return single.lookRecord(single.addPage(image));
+    });
     recogniser_.build();
 }
 

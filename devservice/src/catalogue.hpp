@@ -23,7 +23,8 @@ public:
     // Reads every page of the store with the features kept for it; a page without features
     // taken the way settings take them has them taken from its image and kept in the store for
     // the next start (the images are not held). A page whose image does not decode is left out
-    // and reported on standard error.
+    // and reported on standard error. The pages' looks are read from the store when a photo
+    // first needs them: the store must outlive the catalogue.
     explicit Catalogue(CatalogueStore& store, RecogniserSettings settings = {});
 
     // The pages the photo shows, best first, at most maxResults; with guesses, the unverified

@@ -25,11 +25,12 @@ CREATE TABLE IF NOT EXISTS actions (
     id TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL,
     priority INTEGER, sort_order INTEGER, icon TEXT, background_image TEXT, style TEXT, content TEXT,
     PRIMARY KEY (page_id, id));
--- Each page's features as the recogniser took them from its image, under the fingerprint of the
--- way they were taken, so that the service need not take them again at every start.
+-- Each page's features and look as the recogniser took them from its image, under the
+-- fingerprint of the way they were taken, so that the service need not take them again at every
+-- start. The look comes last: a start reads the features of every row, not their looks.
 CREATE TABLE IF NOT EXISTS page_features (
     page_id TEXT PRIMARY KEY REFERENCES pages(id) ON DELETE CASCADE,
-    fingerprint TEXT NOT NULL, record BLOB NOT NULL);
+    fingerprint TEXT NOT NULL, record BLOB NOT NULL, look BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS api_keys (key TEXT PRIMARY KEY, added_at INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS sessions (
     id TEXT PRIMARY KEY,
@@ -365,15 +366,22 @@ std::vector<std::string> CatalogueStore::pageFeatures(
     });
 }
 
-void CatalogueStore::putPageFeatures(
-    const std::vector<std::pair<std::string, std::vector<unsigned char>>>& records,
-    std::string_view fingerprint) {
+std::vector<unsigned char> CatalogueStore::pageLook(std::string_view pageId,
+                                                    std::string_view fingerprint) const {
+    std::lock_guard lock(mutex_);
+    Statement query(db_, "SELECT look FROM page_features WHERE page_id = ? AND fingerprint = ?");
+    query.bind(1, pageId).bind(2, fingerprint);
+    return query.step() ? query.blob(0) : std::vector<unsigned char>();
+}
+
+void CatalogueStore::putPageFeatures(const std::vector<FeatureRecords>& records,
+                                     std::string_view fingerprint) {
     std::lock_guard lock(mutex_);
     inTransaction(db_, "BEGIN IMMEDIATE", [&] {
-        Statement insert(db_, "INSERT OR REPLACE INTO page_features VALUES (?, ?, ?)");
-        for (const auto& [pageId, record] : records) {
-            insert.bind(1, pageId).bind(2, fingerprint).bind(3, record);
-            insert.step();
+        Statement insert(db_, "INSERT OR REPLACE INTO page_features VALUES (?, ?, ?, ?)");
+        for (const FeatureRecords& record : records) {
+            insert.bind(1, record.pageId).bind(2, fingerprint);
+            insert.bind(3, record.features).bind(4, record.look).step();
             insert.reset();
         }
         return 0;

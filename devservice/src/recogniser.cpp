@@ -1,5 +1,7 @@
 #include "recogniser.hpp"
 
+#include "binary_index.hpp"
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/flann.hpp>
@@ -135,17 +137,18 @@ void Recogniser::build() {
     owners_.clear();
     for (std::size_t i = 0; i < pages_.size(); ++i) {
         if (pages_[i].descriptors.empty()) continue;
+        // A record read from a file made another way cannot be indexed with the others.
+        if (!blocks.empty() && (pages_[i].descriptors.cols != blocks.front().cols ||
+                                pages_[i].descriptors.type() != blocks.front().type()))
+            continue;
         blocks.push_back(pages_[i].descriptors);
         owners_.insert(owners_.end(), std::size_t(pages_[i].descriptors.rows), std::uint32_t(i));
     }
     index_.reset();
     if (blocks.empty()) return;
     cv::vconcat(blocks, allDescriptors_);
-    index_ = std::make_unique<cv::flann::Index>(allDescriptors_,
-                                                cv::flann::LshIndexParams(settings_.lshTables,
-                                                                          settings_.lshKeyBits,
-                                                                          settings_.lshProbeLevel),
-                                                cvflann::FLANN_DIST_HAMMING);
+    index_ = std::make_unique<BinaryIndex>(allDescriptors_, settings_.lshTables,
+                                           settings_.lshKeyBits, settings_.lshProbeLevel);
 }
 
 std::vector<std::size_t> Recogniser::shortlist(const cv::Mat& descriptors) const {
@@ -227,7 +230,7 @@ std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t
     const Features features = takeFeatures(photo, settings_.photoLongSide, settings_.photoFeatures);
     if (features.descriptors.rows < settings_.minInliers) return found;
     for (std::size_t candidate : shortlist(features.descriptors)) {
-        if (auto recognition = verify(candidate, features)) {
+        if (auto recognition = haveLook(candidate) ? verify(candidate, features) : std::nullopt) {
             found.push_back(*recognition);
         } else if (guesses) {
             const double share = distinctiveShare(features.descriptors,
@@ -252,10 +255,10 @@ std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t
 namespace {
 
 // A page record: kRecordMagic, the page's width and height, then its points (one CV_32FC2
-// column), descriptors and look, each as its OpenCV type, rows and columns followed by its
-// elements row after row. Numbers are 32-bit in the machine's byte order: the records live in the
-// catalogue file next to the service that wrote them, and a record that does not read back is
-// taken again from the image.
+// column) and descriptors, each a matrix: its OpenCV type, rows and columns followed by its
+// elements row after row. A look record is the look as one such matrix, whatever its type.
+// Numbers are 32-bit in the machine's byte order: the records live in the catalogue file next to
+// the service that wrote them, and a record that does not read back is taken again from the image.
 constexpr unsigned char kRecordMagic[4] = {'K', 'P', 'R', '1'};
 constexpr std::int32_t kMaxRecordSide = 1 << 16;
 
@@ -350,7 +353,12 @@ std::vector<unsigned char> Recogniser::pageRecord(std::size_t index) const {
     putInteger(record, page.size.height);
     putMatrix(record, cv::Mat(page.points, false));
     putMatrix(record, page.descriptors);
-    putMatrix(record, page.look);
+    return record;
+}
+
+std::vector<unsigned char> Recogniser::lookRecord(std::size_t index) const {
+    std::vector<unsigned char> record;
+    putMatrix(record, pages_.at(index).look);
     return record;
 }
 
@@ -362,9 +370,7 @@ std::optional<std::size_t> Recogniser::addPageRecord(const std::vector<unsigned 
     const auto width = reader.integer(), height = reader.integer();
     auto points = reader.matrix();
     auto descriptors = reader.matrix();
-    auto look = reader.matrix();
-    if (!width || !height || !points || !descriptors || !look || !reader.finished())
-        return std::nullopt;
+    if (!width || !height || !points || !descriptors || !reader.finished()) return std::nullopt;
     if (*width <= 0 || *height <= 0 || *width > kMaxRecordSide || *height > kMaxRecordSide)
         return std::nullopt;
     // Every descriptor row names the point it describes, and the index compares bytes.
@@ -377,17 +383,31 @@ std::optional<std::size_t> Recogniser::addPageRecord(const std::vector<unsigned 
         page.points.assign(points->begin<cv::Point2f>(), points->end<cv::Point2f>());
     page.descriptors = std::move(*descriptors);
     page.size = {*width, *height};
-    page.look = std::move(*look);
     pages_.push_back(std::move(page));
     return pages_.size() - 1;
+}
+
+bool Recogniser::haveLook(std::size_t index) const {
+    std::lock_guard lock(lookMutex_);
+    // A look, once there, is never written again: verify() reads it without the lock.
+    PageFeatures& page = pages_[index];
+    if (!page.look.empty()) return true;
+    if (!lookSource_) return false;
+    const std::vector<unsigned char> bytes = lookSource_(index);
+    RecordReader reader(bytes);
+    auto look = reader.matrix();
+    if (!look || !reader.finished() || look->empty()) return false;
+    page.look = std::move(*look);
+    return true;
 }
 
 std::string Recogniser::featureFingerprint() const {
     Recogniser probe(settings_);
     probe.addPage(testCard());
-    // FNV-1a over the test card's record.
+    // FNV-1a over the test card's records.
     std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char byte : probe.pageRecord(0)) hash = (hash ^ byte) * 1099511628211ull;
+    for (const auto& record : {probe.pageRecord(0), probe.lookRecord(0)})
+        for (unsigned char byte : record) hash = (hash ^ byte) * 1099511628211ull;
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
     return text;

@@ -152,7 +152,7 @@ void execute(sqlite3* db, const char* sql) {
 
 struct KeptFeatures {
     std::string fingerprint;
-    std::vector<unsigned char> record;
+    std::vector<unsigned char> record, look;
 };
 
 // The page_features rows of the file, by page id.
@@ -160,14 +160,17 @@ std::map<std::string, KeptFeatures> keptFeatures(const fs::path& file) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* query = nullptr;
-    sqlite3_prepare_v2(db, "SELECT page_id, fingerprint, record FROM page_features", -1, &query,
-                       nullptr);
+    sqlite3_prepare_v2(db, "SELECT page_id, fingerprint, record, look FROM page_features", -1,
+                       &query, nullptr);
     std::map<std::string, KeptFeatures> rows;
     while (query && sqlite3_step(query) == SQLITE_ROW) {
-        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(query, 2));
+        const auto blob = [&](int column) {
+            const auto* bytes =
+                static_cast<const unsigned char*>(sqlite3_column_blob(query, column));
+            return std::vector<unsigned char>(bytes, bytes + sqlite3_column_bytes(query, column));
+        };
         rows[reinterpret_cast<const char*>(sqlite3_column_text(query, 0))] = {
-            reinterpret_cast<const char*>(sqlite3_column_text(query, 1)),
-            {bytes, bytes + sqlite3_column_bytes(query, 2)}};
+            reinterpret_cast<const char*>(sqlite3_column_text(query, 1)), blob(2), blob(3)};
     }
     sqlite3_finalize(query);
     sqlite3_close(db);
@@ -203,26 +206,30 @@ TEST(Features, AreKeptInTheFileAndTakenAgainWhenStale) {
     // The records are what the next start uses: with a's and b's swapped, a shot of a is b.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    const auto setRecord = [&](const std::string& id, const std::vector<unsigned char>& record) {
+    const auto setRecords = [&](const std::string& id, const std::vector<unsigned char>& record,
+                                const std::vector<unsigned char>& look) {
         sqlite3_stmt* update = nullptr;
-        sqlite3_prepare_v2(db, "UPDATE page_features SET record = ? WHERE page_id = ?", -1, &update,
-                           nullptr);
+        sqlite3_prepare_v2(db, "UPDATE page_features SET record = ?, look = ? WHERE page_id = ?",
+                           -1, &update, nullptr);
         sqlite3_bind_blob(update, 1, record.data(), int(record.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(update, 2, id.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_blob(update, 2, look.data(), int(look.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(update, 3, id.c_str(), -1, SQLITE_TRANSIENT);
         EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
         sqlite3_finalize(update);
     };
-    setRecord(a, kept.at(b).record);
-    setRecord(b, kept.at(a).record);
+    setRecords(a, kept.at(b).record, kept.at(b).look);
+    setRecords(b, kept.at(a).record, kept.at(a).look);
     // A record cut short is taken again, the same as before.
-    setRecord(c, {kept.at(c).record.begin(), kept.at(c).record.end() - 1});
+    setRecords(c, {kept.at(c).record.begin(), kept.at(c).record.end() - 1}, kept.at(c).look);
     sqlite3_close(db);
     {
         devservice::Catalogue second(store);
         EXPECT_EQ(second.size(), samples.size());
         EXPECT_EQ(found(second, samples[0].image, random), b);
         EXPECT_EQ(found(second, samples[2].image, random), c);
-        EXPECT_EQ(keptFeatures(file).at(c).record, kept.at(c).record);
+        const auto retaken = keptFeatures(file).at(c);
+        EXPECT_EQ(retaken.record, kept.at(c).record);
+        EXPECT_EQ(retaken.look, kept.at(c).look);
     }
 
     // Importing a's image again keeps its record; another image drops it.
