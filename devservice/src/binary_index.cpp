@@ -39,8 +39,16 @@ BinaryIndex::BinaryIndex(const cv::Mat& descriptors, int tables, int keyBits, in
         std::iota(bits.begin(), bits.end(), 0);
         std::shuffle(bits.begin(), bits.end(), random);
         for (int i = 0; i < keyBits; ++i) {
-            table.bitByte.push_back(std::uint16_t(bits[std::size_t(i)] / 8));
-            table.bitMask.push_back(std::uint8_t(1u << (bits[std::size_t(i)] % 8)));
+            const int byte = bits[std::size_t(i)] / 8, mask = 1 << (bits[std::size_t(i)] % 8);
+            auto at = std::find(table.keyBytes.begin(), table.keyBytes.end(), byte);
+            if (at == table.keyBytes.end()) {
+                table.keyBytes.push_back(byte);
+                table.keyParts.emplace_back().fill(0);
+                at = table.keyBytes.end() - 1;
+            }
+            auto& parts = table.keyParts[std::size_t(at - table.keyBytes.begin())];
+            for (int value = 0; value < 256; ++value)
+                if (value & mask) parts[std::size_t(value)] |= std::uint32_t(1) << i;
         }
     }
     const auto rows = std::size_t(descriptors.rows);
@@ -65,8 +73,8 @@ BinaryIndex::BinaryIndex(const cv::Mat& descriptors, int tables, int keyBits, in
 
 std::uint32_t BinaryIndex::key(const Table& table, const std::uint8_t* descriptor) const {
     std::uint32_t key = 0;
-    for (std::size_t i = 0; i < table.bitByte.size(); ++i)
-        if (descriptor[table.bitByte[i]] & table.bitMask[i]) key |= std::uint32_t(1) << i;
+    for (std::size_t i = 0; i < table.keyBytes.size(); ++i)
+        key |= table.keyParts[i][descriptor[table.keyBytes[i]]];
     return key;
 }
 

@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/flann/miniflann.hpp>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -28,10 +29,12 @@ public:
 
 private:
     struct Table {
-        std::vector<std::uint16_t> bitByte; // byte of each key bit in a descriptor
-        std::vector<std::uint8_t> bitMask;  // and its mask in that byte
-        std::vector<std::uint32_t> start;   // where the run of each key starts in rows
-        std::vector<std::uint32_t> rows;    // descriptor rows ordered by key
+        // The descriptor bytes that hold key bits, and for each the key bits that every value of
+        // that byte sets: a key is one look-up per byte, without a branch per bit.
+        std::vector<int> keyBytes;
+        std::vector<std::array<std::uint32_t, 256>> keyParts;
+        std::vector<std::uint32_t> start; // where the run of each key starts in rows
+        std::vector<std::uint32_t> rows;  // descriptor rows ordered by key
     };
     std::uint32_t key(const Table& table, const std::uint8_t* descriptor) const;
 
