@@ -18,7 +18,8 @@ namespace kestrel::devservice {
 
 class BinaryIndex {
 public:
-    // Indexes the rows of descriptors (CV_8UC1), which must outlive the index unchanged.
+    // Indexes the rows of descriptors (CV_8UC1), which must outlive the index unchanged. Keys
+    // of 1 to 24 bits, probe levels 0 to 2.
     BinaryIndex(const cv::Mat& descriptors, int tables, int keyBits, int probeLevel);
 
     // As cv::flann::Index::knnSearch: for every row of queries, the rows (CV_32S) and Hamming

@@ -14,13 +14,6 @@
 #include <string>
 #include <vector>
 
-namespace cv {
-class DescriptorMatcher;
-namespace flann {
-class Index;
-}
-} // namespace cv
-
 namespace kestrel::devservice {
 
 class BinaryIndex;
@@ -108,7 +101,7 @@ private:
     cv::Mat allDescriptors_;                  // every page's descriptors, one after the other
     std::vector<std::uint32_t> owners_;       // page index of each row of allDescriptors_
     std::unique_ptr<BinaryIndex> index_;
-    mutable std::mutex indexMutex_; // FLANN's search keeps scratch state in the index
+    mutable std::mutex indexMutex_; // shortlist() searches under it; BinaryIndex needs none
     LookSource lookSource_;
     mutable std::mutex lookMutex_;
 };
