@@ -304,9 +304,12 @@ public:
             return std::nullopt;
         if (*rows < 0 || *cols < 0 || *rows > kMaxRecordSide || *cols > kMaxRecordSide)
             return std::nullopt;
+        // Sized from the bytes left before anything is allocated: a damaged record must not ask
+        // for gigabytes.
+        const std::size_t size = std::size_t(*rows) * std::size_t(*cols) * CV_ELEM_SIZE(*type);
+        if (size > bytes_.size() - at_) return std::nullopt;
         cv::Mat matrix(*rows, *cols, *type);
-        if (!matrix.empty() && !take(matrix.data, matrix.total() * matrix.elemSize()))
-            return std::nullopt;
+        if (size) take(matrix.data, size);
         return matrix;
     }
     bool finished() const { return at_ == bytes_.size(); }

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -219,17 +220,27 @@ TEST(Features, AreKeptInTheFileAndTakenAgainWhenStale) {
     };
     setRecords(a, kept.at(b).record, kept.at(b).look);
     setRecords(b, kept.at(a).record, kept.at(a).look);
-    // A record cut short is taken again, the same as before.
+    // A record cut short, and one whose first matrix claims 65536 × 65536 points, are taken
+    // again, the same as before.
+    const std::string d = samples[3].description.at("id");
     setRecords(c, {kept.at(c).record.begin(), kept.at(c).record.end() - 1}, kept.at(c).look);
+    std::vector<unsigned char> huge = kept.at(d).record;
+    const std::int32_t side = 1 << 16;
+    std::memcpy(huge.data() + 16, &side, sizeof side); // after the mark, the size and the type
+    std::memcpy(huge.data() + 20, &side, sizeof side);
+    setRecords(d, huge, kept.at(d).look);
     sqlite3_close(db);
     {
         devservice::Catalogue second(store);
         EXPECT_EQ(second.size(), samples.size());
         EXPECT_EQ(found(second, samples[0].image, random), b);
-        EXPECT_EQ(found(second, samples[2].image, random), c);
-        const auto retaken = keptFeatures(file).at(c);
-        EXPECT_EQ(retaken.record, kept.at(c).record);
-        EXPECT_EQ(retaken.look, kept.at(c).look);
+        for (std::size_t i : {2, 3}) {
+            const std::string id = samples[i].description.at("id");
+            EXPECT_EQ(found(second, samples[i].image, random), id);
+            const auto retaken = keptFeatures(file).at(id);
+            EXPECT_EQ(retaken.record, kept.at(id).record) << id;
+            EXPECT_EQ(retaken.look, kept.at(id).look) << id;
+        }
     }
 
     // Importing a's image again keeps its record; another image drops it.
