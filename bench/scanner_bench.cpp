@@ -84,7 +84,7 @@ int main() {
 
     devservice::CatalogueStore store(work / "catalogue.sqlite");
     devservice::importFolder(store, KESTREL_DEVSERVICE_CATALOGUE);
-    const devservice::Catalogue catalogue(store.pages());
+    const devservice::Catalogue catalogue(store);
     devservice::RecognitionService service(store, catalogue);
     const int port = service.bind("127.0.0.1", 0);
     std::thread serving([&] { service.run(); });

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <map>
 #include <stdexcept>
 
 namespace kestrel::devservice {
@@ -24,6 +25,12 @@ CREATE TABLE IF NOT EXISTS actions (
     id TEXT NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL,
     priority INTEGER, sort_order INTEGER, icon TEXT, background_image TEXT, style TEXT, content TEXT,
     PRIMARY KEY (page_id, id));
+-- Each page's features and look as the recogniser took them from its image, under the
+-- fingerprint of the way they were taken, so that the service need not take them again at every
+-- start. The look comes last: a start reads the features of every row, not their looks.
+CREATE TABLE IF NOT EXISTS page_features (
+    page_id TEXT PRIMARY KEY REFERENCES pages(id) ON DELETE CASCADE,
+    fingerprint TEXT NOT NULL, record BLOB NOT NULL, look BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS api_keys (key TEXT PRIMARY KEY, added_at INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS sessions (
     id TEXT PRIMARY KEY,
@@ -142,6 +149,9 @@ public:
         return *this;
     }
 
+    // Ready to run again with new values.
+    void reset() { sqlite3_reset(statement_); }
+
     // True while there is a row to read.
     bool step() {
         const int status = sqlite3_step(statement_);
@@ -245,6 +255,12 @@ void CatalogueStore::putPage(const Page& page) {
     std::lock_guard lock(mutex_);
     execute("BEGIN IMMEDIATE");
     try {
+        // Features taken from another image are stale.
+        Statement(db_, "DELETE FROM page_features WHERE page_id = ?1 AND NOT EXISTS "
+                       "(SELECT 1 FROM pages WHERE id = ?1 AND image = ?2)")
+            .bind(1, page.id)
+            .bind(2, page.image)
+            .step();
         // An update in place keeps the page's sessions and clicks; its actions are replaced.
         Statement insert(db_, "INSERT INTO pages VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                               "ON CONFLICT(id) DO UPDATE SET document_id = excluded.document_id, "
@@ -296,6 +312,80 @@ std::optional<Page> CatalogueStore::page(std::string_view id) const {
     Page page = readPage(query);
     page.actions = readActions(db_, page.id);
     return page;
+}
+
+std::vector<Page> CatalogueStore::pagesWithoutImages() const {
+    std::lock_guard lock(mutex_);
+    Statement query(db_, "SELECT id, document_id, organization_id, title, title_style, language, "
+                         "thumbnail_url, data, sort_order, auto_trigger, jpeg_quality, "
+                         "black_and_white, longest_side, NULL FROM pages ORDER BY id");
+    std::vector<Page> pages;
+    std::map<std::string, std::size_t, std::less<>> byId;
+    while (query.step()) {
+        pages.push_back(readPage(query));
+        byId.emplace(pages.back().id, pages.size() - 1);
+    }
+    // The actions of every page in one pass rather than one query per page.
+    Statement actions(db_, "SELECT page_id, id, name, kind, priority, sort_order, icon, "
+                           "background_image, style, content FROM actions "
+                           "ORDER BY page_id, position");
+    while (actions.step()) {
+        const auto page = byId.find(actions.text(0));
+        if (page == byId.end()) continue;
+        pages[page->second].actions.push_back(
+            {actions.text(1), actions.text(2), actions.text(3), actions.optionalInteger(4),
+             actions.optionalInteger(5), actions.optionalText(6), actions.optionalText(7),
+             actions.optionalText(8), actions.optionalText(9)});
+    }
+    return pages;
+}
+
+std::vector<unsigned char> CatalogueStore::pageImage(std::string_view id) const {
+    std::lock_guard lock(mutex_);
+    Statement query(db_, "SELECT image FROM pages WHERE id = ?");
+    query.bind(1, id);
+    return query.step() ? query.blob(0) : std::vector<unsigned char>();
+}
+
+std::vector<std::string> CatalogueStore::pageFeatures(
+    std::string_view fingerprint,
+    const std::function<void(const std::string&, const std::vector<unsigned char>&)>& found) const {
+    std::lock_guard lock(mutex_);
+    return inTransaction(db_, "BEGIN", [&] {
+        Statement query(db_, "SELECT p.id, f.record FROM pages p LEFT JOIN page_features f "
+                             "ON f.page_id = p.id AND f.fingerprint = ? ORDER BY p.id");
+        query.bind(1, fingerprint);
+        std::vector<std::string> missing;
+        while (query.step()) {
+            if (query.isNull(1))
+                missing.push_back(query.text(0));
+            else
+                found(query.text(0), query.blob(1));
+        }
+        return missing;
+    });
+}
+
+std::vector<unsigned char> CatalogueStore::pageLook(std::string_view pageId,
+                                                    std::string_view fingerprint) const {
+    std::lock_guard lock(mutex_);
+    Statement query(db_, "SELECT look FROM page_features WHERE page_id = ? AND fingerprint = ?");
+    query.bind(1, pageId).bind(2, fingerprint);
+    return query.step() ? query.blob(0) : std::vector<unsigned char>();
+}
+
+void CatalogueStore::putPageFeatures(const std::vector<FeatureRecords>& records,
+                                     std::string_view fingerprint) {
+    std::lock_guard lock(mutex_);
+    inTransaction(db_, "BEGIN IMMEDIATE", [&] {
+        Statement insert(db_, "INSERT OR REPLACE INTO page_features VALUES (?, ?, ?, ?)");
+        for (const FeatureRecords& record : records) {
+            insert.bind(1, record.pageId).bind(2, fingerprint);
+            insert.bind(3, record.features).bind(4, record.look).step();
+            insert.reset();
+        }
+        return 0;
+    });
 }
 
 void CatalogueStore::addApiKey(std::string_view key) {

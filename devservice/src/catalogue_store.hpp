@@ -9,10 +9,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -47,6 +49,29 @@ public:
     // Every page with its actions and image, ordered by id.
     std::vector<Page> pages() const;
     std::optional<Page> page(std::string_view id) const;
+    // Every page with its actions but without its image, ordered by id; and one page's image.
+    std::vector<Page> pagesWithoutImages() const;
+    std::vector<unsigned char> pageImage(std::string_view id) const;
+
+    // The recogniser's records of the pages' features and looks (see Recogniser::pageRecord),
+    // kept under the fingerprint of the way they were taken. A page's records are dropped when
+    // putPage changes its image; records under another fingerprint are not returned.
+    // Calls found(pageId, record) for every page that has a record under fingerprint, ordered
+    // by id, and returns the ids of the pages that have none. found runs under the store's lock
+    // and must not call the store.
+    std::vector<std::string>
+    pageFeatures(std::string_view fingerprint,
+                 const std::function<void(const std::string&, const std::vector<unsigned char>&)>&
+                     found) const;
+    // The page's look record under fingerprint; empty when there is none.
+    std::vector<unsigned char> pageLook(std::string_view pageId,
+                                        std::string_view fingerprint) const;
+    struct FeatureRecords {
+        std::string pageId;
+        std::vector<unsigned char> features, look;
+    };
+    // Keeps the records, replacing those the pages had, in one transaction.
+    void putPageFeatures(const std::vector<FeatureRecords>& records, std::string_view fingerprint);
 
     void addApiKey(std::string_view key);
     bool isApiKey(std::string_view key) const;

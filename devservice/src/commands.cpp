@@ -92,7 +92,7 @@ int serve(const Arguments& arguments, CatalogueStore& store, std::ostream& out, 
     pthread_sigmask(SIG_BLOCK, &signals, nullptr); // inherited by every thread made from here on
     ::signal(SIGPIPE, SIG_IGN); // a closed standard output must not end the service
 
-    const Catalogue catalogue(store.pages());
+    const Catalogue catalogue(store);
     if (catalogue.size() == 0) err << "the catalogue is empty: nothing will be recognised\n";
     RecognitionService service(store, catalogue);
     const int bound = service.bind(host, port);

@@ -1,12 +1,18 @@
 #include "recogniser.hpp"
 
+#include "binary_index.hpp"
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/flann.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <numeric>
+#include <string>
 #include <unordered_set>
 
 namespace kestrel::devservice {
@@ -99,6 +105,21 @@ bool plausibleView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
            std::max(left, right) < 4 * std::min(left, right);
 }
 
+// The share of the photo's features whose nearest page feature is close and clearly nearer than
+// the second nearest: how much of the photo a page explains, before any geometry.
+double distinctiveShare(const cv::Mat& photo, const cv::Mat& page, float ratio) {
+    if (photo.empty() || page.empty()) return 0;
+    cv::BFMatcher matcher(cv::NORM_HAMMING);
+    std::vector<std::vector<cv::DMatch>> pairs;
+    matcher.knnMatch(photo, page, pairs, 2);
+    int matched = 0;
+    for (const auto& pair : pairs)
+        if (!pair.empty() && pair[0].distance <= kMaxDistance &&
+            (pair.size() < 2 || pair[0].distance < ratio * pair[1].distance))
+            ++matched;
+    return double(matched) / photo.rows;
+}
+
 } // namespace
 
 Recogniser::Recogniser(RecogniserSettings settings) : settings_(settings) {}
@@ -116,17 +137,18 @@ void Recogniser::build() {
     owners_.clear();
     for (std::size_t i = 0; i < pages_.size(); ++i) {
         if (pages_[i].descriptors.empty()) continue;
+        // A record read from a file made another way cannot be indexed with the others.
+        if (!blocks.empty() && (pages_[i].descriptors.cols != blocks.front().cols ||
+                                pages_[i].descriptors.type() != blocks.front().type()))
+            continue;
         blocks.push_back(pages_[i].descriptors);
         owners_.insert(owners_.end(), std::size_t(pages_[i].descriptors.rows), std::uint32_t(i));
     }
     index_.reset();
     if (blocks.empty()) return;
     cv::vconcat(blocks, allDescriptors_);
-    index_ = std::make_unique<cv::flann::Index>(allDescriptors_,
-                                                cv::flann::LshIndexParams(settings_.lshTables,
-                                                                          settings_.lshKeyBits,
-                                                                          settings_.lshProbeLevel),
-                                                cvflann::FLANN_DIST_HAMMING);
+    index_ = std::make_unique<BinaryIndex>(allDescriptors_, settings_.lshTables,
+                                           settings_.lshKeyBits, settings_.lshProbeLevel);
 }
 
 std::vector<std::size_t> Recogniser::shortlist(const cv::Mat& descriptors) const {
@@ -199,19 +221,199 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     return Recognition{index, inliers, score};
 }
 
-std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t maxResults) const {
-    std::vector<Recognition> found;
+std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t maxResults,
+                                               bool guesses) const {
+    std::vector<Recognition> found, unverified;
     // A photo narrower than a feature's patch shows no page, and scaling it for the search would
     // leave no pixels at all.
     if (!index_ || std::min(photo.cols, photo.rows) < kMinPhotoSide) return found;
     const Features features = takeFeatures(photo, settings_.photoLongSide, settings_.photoFeatures);
     if (features.descriptors.rows < settings_.minInliers) return found;
-    for (std::size_t candidate : shortlist(features.descriptors))
-        if (auto recognition = verify(candidate, features)) found.push_back(*recognition);
-    std::sort(found.begin(), found.end(),
-              [](const Recognition& a, const Recognition& b) { return a.score > b.score; });
+    for (std::size_t candidate : shortlist(features.descriptors)) {
+        if (auto recognition = haveLook(candidate) ? verify(candidate, features) : std::nullopt) {
+            found.push_back(*recognition);
+        } else if (guesses) {
+            const double share = distinctiveShare(features.descriptors,
+                                                  pages_[candidate].descriptors, settings_.ratio);
+            if (share > 0) unverified.push_back({candidate, 0, 0.5 * std::min(share, 0.99), false});
+        }
+    }
+    const auto byScore = [](const Recognition& a, const Recognition& b) {
+        return a.score > b.score;
+    };
+    std::sort(found.begin(), found.end(), byScore);
+    if (guesses) {
+        // Verified pages move to the upper half, so that every guess ranks below them.
+        for (Recognition& recognition : found) recognition.score = 0.5 + 0.5 * recognition.score;
+        std::sort(unverified.begin(), unverified.end(), byScore);
+        found.insert(found.end(), unverified.begin(), unverified.end());
+    }
     if (found.size() > maxResults) found.resize(maxResults);
     return found;
+}
+
+namespace {
+
+// A page record: kRecordMagic, the page's width and height, then its points (one CV_32FC2
+// column) and descriptors, each a matrix: its OpenCV type, rows and columns followed by its
+// elements row after row. A look record is the look as one such matrix, whatever its type.
+// Numbers are 32-bit in the machine's byte order: the records live in the catalogue file next to
+// the service that wrote them, and a record that does not read back is taken again from the image.
+constexpr unsigned char kRecordMagic[4] = {'K', 'P', 'R', '1'};
+constexpr std::int32_t kMaxRecordSide = 1 << 16;
+
+void putBytes(std::vector<unsigned char>& out, const void* bytes, std::size_t count) {
+    const std::size_t at = out.size();
+    out.resize(at + count);
+    if (count) std::memcpy(out.data() + at, bytes, count);
+}
+
+void putInteger(std::vector<unsigned char>& out, std::int32_t value) {
+    putBytes(out, &value, sizeof value);
+}
+
+void putMatrix(std::vector<unsigned char>& out, const cv::Mat& matrix) {
+    CV_Assert(matrix.dims <= 2);
+    putInteger(out, matrix.type());
+    putInteger(out, matrix.rows);
+    putInteger(out, matrix.cols);
+    const std::size_t rowBytes = std::size_t(matrix.cols) * matrix.elemSize();
+    for (int row = 0; row < matrix.rows; ++row) putBytes(out, matrix.ptr(row), rowBytes);
+}
+
+class RecordReader {
+public:
+    explicit RecordReader(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+
+    bool take(void* out, std::size_t count) {
+        if (bytes_.size() - at_ < count) return false;
+        std::memcpy(out, bytes_.data() + at_, count);
+        at_ += count;
+        return true;
+    }
+    std::optional<std::int32_t> integer() {
+        std::int32_t value = 0;
+        if (!take(&value, sizeof value)) return std::nullopt;
+        return value;
+    }
+    // A matrix of up to four channels of any depth, at most kMaxRecordSide on a side.
+    std::optional<cv::Mat> matrix() {
+        const auto type = integer(), rows = integer(), cols = integer();
+        if (!type || !rows || !cols) return std::nullopt;
+        if (*type < 0 || *type > CV_MAKETYPE(CV_16F, 4) || CV_MAT_DEPTH(*type) > CV_16F)
+            return std::nullopt;
+        if (*rows < 0 || *cols < 0 || *rows > kMaxRecordSide || *cols > kMaxRecordSide)
+            return std::nullopt;
+        // Sized from the bytes left before anything is allocated: a damaged record must not ask
+        // for gigabytes.
+        const std::size_t size = std::size_t(*rows) * std::size_t(*cols) * CV_ELEM_SIZE(*type);
+        if (size > bytes_.size() - at_) return std::nullopt;
+        cv::Mat matrix(*rows, *cols, *type);
+        if (size) take(matrix.data, size);
+        return matrix;
+    }
+    bool finished() const { return at_ == bytes_.size(); }
+
+private:
+    const std::vector<unsigned char>& bytes_;
+    std::size_t at_ = 0;
+};
+
+// A page of boxes, rings, lines and words drawn from a fixed series: the record of its features
+// changes when anything about taking a page's features does.
+cv::Mat testCard() {
+    cv::Mat card(594, 420, CV_8UC1, cv::Scalar(235));
+    cv::RNG random(20240611);
+    for (int i = 0; i < 40; ++i) {
+        const cv::Point a(random.uniform(0, card.cols), random.uniform(0, card.rows));
+        const cv::Point b(random.uniform(0, card.cols), random.uniform(0, card.rows));
+        const cv::Scalar ink(random.uniform(0, 160));
+        switch (i % 4) {
+        case 0:
+            cv::rectangle(card, a, b, ink, random.uniform(1, 4));
+            break;
+        case 1:
+            cv::circle(card, a, random.uniform(5, 60), ink, -1);
+            break;
+        case 2:
+            cv::line(card, a, b, ink, random.uniform(1, 3));
+            break;
+        default:
+            cv::putText(card, "page " + std::to_string(i * 7919), a, cv::FONT_HERSHEY_SIMPLEX,
+                        random.uniform(0.4, 1.2), ink, 1 + i % 2);
+        }
+    }
+    return card;
+}
+
+} // namespace
+
+std::vector<unsigned char> Recogniser::pageRecord(std::size_t index) const {
+    const PageFeatures& page = pages_.at(index);
+    std::vector<unsigned char> record;
+    putBytes(record, kRecordMagic, sizeof kRecordMagic);
+    putInteger(record, page.size.width);
+    putInteger(record, page.size.height);
+    putMatrix(record, cv::Mat(page.points, false));
+    putMatrix(record, page.descriptors);
+    return record;
+}
+
+std::vector<unsigned char> Recogniser::lookRecord(std::size_t index) const {
+    std::vector<unsigned char> record;
+    putMatrix(record, pages_.at(index).look);
+    return record;
+}
+
+std::optional<std::size_t> Recogniser::addPageRecord(const std::vector<unsigned char>& record) {
+    RecordReader reader(record);
+    unsigned char magic[sizeof kRecordMagic];
+    if (!reader.take(magic, sizeof magic) || std::memcmp(magic, kRecordMagic, sizeof magic) != 0)
+        return std::nullopt;
+    const auto width = reader.integer(), height = reader.integer();
+    auto points = reader.matrix();
+    auto descriptors = reader.matrix();
+    if (!width || !height || !points || !descriptors || !reader.finished()) return std::nullopt;
+    if (*width <= 0 || *height <= 0 || *width > kMaxRecordSide || *height > kMaxRecordSide)
+        return std::nullopt;
+    // Every descriptor row names the point it describes, and the index compares bytes.
+    if (!points->empty() && (points->type() != CV_32FC2 || points->cols != 1)) return std::nullopt;
+    if (descriptors->rows != points->rows ||
+        (!descriptors->empty() && descriptors->depth() != CV_8U))
+        return std::nullopt;
+    PageFeatures page;
+    if (!points->empty())
+        page.points.assign(points->begin<cv::Point2f>(), points->end<cv::Point2f>());
+    page.descriptors = std::move(*descriptors);
+    page.size = {*width, *height};
+    pages_.push_back(std::move(page));
+    return pages_.size() - 1;
+}
+
+bool Recogniser::haveLook(std::size_t index) const {
+    std::lock_guard lock(lookMutex_);
+    // A look, once there, is never written again: verify() reads it without the lock.
+    PageFeatures& page = pages_[index];
+    if (!page.look.empty()) return true;
+    if (!lookSource_) return false;
+    const std::vector<unsigned char> bytes = lookSource_(index);
+    RecordReader reader(bytes);
+    auto look = reader.matrix();
+    if (!look || !reader.finished() || look->empty()) return false;
+    page.look = std::move(*look);
+    return true;
+}
+
+std::string Recogniser::featureFingerprint() const {
+    Recogniser probe(settings_);
+    probe.addPage(testCard());
+    // FNV-1a over the test card's records.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const auto& record : {probe.pageRecord(0), probe.lookRecord(0)})
+        for (unsigned char byte : record) hash = (hash ^ byte) * 1099511628211ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
 }
 
 } // namespace kestrel::devservice

@@ -108,7 +108,7 @@ void RecognitionService::addRoutes() {
             return refuse(response, refusal->status, refusal->reason);
         std::vector<PictureCandidate> candidates;
         for (const PageMatch& match :
-             catalogue_.find(std::get<cv::Mat>(photo), options_.maxPictures))
+             catalogue_.find(std::get<cv::Mat>(photo), options_.maxPictures, true))
             candidates.push_back(
                 {match.page, store_.openSession(match.page->id, request.get_header_value("ApiKey")),
                  match.score});

@@ -2,7 +2,8 @@
 // cpp-httplib server, answering from a catalogue and recording sessions and clicks in the store.
 //
 //   POST /v1/enriched-images   multipart photo -> 200 the recognised page, 404 none recognised
-//   POST /v1/pictures/search   multipart photo -> 200 a ranked list of pictures, [] for none
+//   POST /v1/pictures/search   multipart photo -> 200 a ranked list of pictures: the verified
+//                              pages, then unverified guesses scored below them; [] for none
 //   PUT  /v1/clicks?actionId=  headers SessionId, ApiKey -> 204, 404 unknown session or action
 //   GET  /v1/stats             sessions and clicks per page and action
 //

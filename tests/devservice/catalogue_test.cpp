@@ -1,21 +1,27 @@
 // The catalogue file: filled from a folder of descriptions; its statistics come from counts kept
 // as sessions and clicks are recorded, so reading them does not wait for a click in progress, and
-// a file written before the counts were kept is counted when it is opened. And the program's life:
+// a file written before the counts were kept is counted when it is opened; the pages' features
+// are kept in it for the next start. And the program's life:
 // it serves the imported catalogue and stops cleanly on SIGINT and SIGTERM.
 #include "running_service.hpp"
 
+#include "catalogue.hpp"
 #include "catalogue_store.hpp"
 #include "page_description.hpp"
+#include "page_painter.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 #include <sqlite3.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -143,6 +149,122 @@ TEST(Import, ImportingAPageAgainReplacesItsActionsAndKeepsItsSessions) {
 
 void execute(sqlite3* db, const char* sql) {
     ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+}
+
+struct KeptFeatures {
+    std::string fingerprint;
+    std::vector<unsigned char> record, look;
+};
+
+// The page_features rows of the file, by page id.
+std::map<std::string, KeptFeatures> keptFeatures(const fs::path& file) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(db, "SELECT page_id, fingerprint, record, look FROM page_features", -1,
+                       &query, nullptr);
+    std::map<std::string, KeptFeatures> rows;
+    while (query && sqlite3_step(query) == SQLITE_ROW) {
+        const auto blob = [&](int column) {
+            const auto* bytes =
+                static_cast<const unsigned char*>(sqlite3_column_blob(query, column));
+            return std::vector<unsigned char>(bytes, bytes + sqlite3_column_bytes(query, column));
+        };
+        rows[reinterpret_cast<const char*>(sqlite3_column_text(query, 0))] = {
+            reinterpret_cast<const char*>(sqlite3_column_text(query, 1)), blob(2), blob(3)};
+    }
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    return rows;
+}
+
+// The id of the page the catalogue answers for a hand-held shot of image, "" for none.
+std::string found(const devservice::Catalogue& catalogue, const cv::Mat& image,
+                  std::mt19937& random) {
+    const auto matches =
+        catalogue.find(cv::imdecode(photograph(image, random), cv::IMREAD_COLOR), 1);
+    return matches.empty() ? "" : matches.front().page->id;
+}
+
+// A start takes the pages' features from the file when they were taken the way its settings take
+// them; otherwise (none kept, a record that does not read back, another image, other settings)
+// from the image, and keeps them for the next start.
+TEST(Features, AreKeptInTheFileAndTakenAgainWhenStale) {
+    TempDir folder;
+    const auto file = folder / "store.sqlite";
+    devservice::CatalogueStore store(file);
+    devservice::importFolder(store, KESTREL_DEVSERVICE_CATALOGUE);
+    const auto& samples = samplePages();
+    const std::string a = samples[0].description.at("id"), b = samples[1].description.at("id"),
+                      c = samples[2].description.at("id");
+    std::mt19937 random(31);
+    { devservice::Catalogue first(store); }
+    const auto kept = keptFeatures(file);
+    ASSERT_EQ(kept.size(), samples.size());
+    const std::string fingerprint = kept.at(a).fingerprint;
+    for (const auto& [id, row] : kept) EXPECT_EQ(row.fingerprint, fingerprint) << id;
+
+    // The records are what the next start uses: with a's and b's swapped, a shot of a is b.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    const auto setRecords = [&](const std::string& id, const std::vector<unsigned char>& record,
+                                const std::vector<unsigned char>& look) {
+        sqlite3_stmt* update = nullptr;
+        sqlite3_prepare_v2(db, "UPDATE page_features SET record = ?, look = ? WHERE page_id = ?",
+                           -1, &update, nullptr);
+        sqlite3_bind_blob(update, 1, record.data(), int(record.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(update, 2, look.data(), int(look.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(update, 3, id.c_str(), -1, SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+        sqlite3_finalize(update);
+    };
+    setRecords(a, kept.at(b).record, kept.at(b).look);
+    setRecords(b, kept.at(a).record, kept.at(a).look);
+    // A record cut short, and one whose first matrix claims 65536 × 65536 points, are taken
+    // again, the same as before.
+    const std::string d = samples[3].description.at("id");
+    setRecords(c, {kept.at(c).record.begin(), kept.at(c).record.end() - 1}, kept.at(c).look);
+    std::vector<unsigned char> huge = kept.at(d).record;
+    const std::int32_t side = 1 << 16;
+    std::memcpy(huge.data() + 16, &side, sizeof side); // after the mark, the size and the type
+    std::memcpy(huge.data() + 20, &side, sizeof side);
+    setRecords(d, huge, kept.at(d).look);
+    sqlite3_close(db);
+    {
+        devservice::Catalogue second(store);
+        EXPECT_EQ(second.size(), samples.size());
+        EXPECT_EQ(found(second, samples[0].image, random), b);
+        for (std::size_t i : {2, 3}) {
+            const std::string id = samples[i].description.at("id");
+            EXPECT_EQ(found(second, samples[i].image, random), id);
+            const auto retaken = keptFeatures(file).at(id);
+            EXPECT_EQ(retaken.record, kept.at(id).record) << id;
+            EXPECT_EQ(retaken.look, kept.at(id).look) << id;
+        }
+    }
+
+    // Importing a's image again keeps its record; another image drops it.
+    devservice::Page page = *store.page(a);
+    store.putPage(page);
+    EXPECT_EQ(keptFeatures(file).at(a).record, kept.at(b).record);
+    const cv::Mat painted = devservice::synth::paintPage(5005);
+    cv::imencode(".jpg", painted, page.image);
+    store.putPage(page);
+    EXPECT_EQ(keptFeatures(file).count(a), 0u);
+    {
+        devservice::Catalogue third(store);
+        EXPECT_EQ(found(third, painted, random), a);
+    }
+
+    // Other settings take every page's features again, under another fingerprint.
+    devservice::RecogniserSettings fewer;
+    fewer.pageFeatures = 300;
+    { devservice::Catalogue fourth(store, fewer); }
+    const auto retaken = keptFeatures(file);
+    ASSERT_EQ(retaken.size(), samples.size());
+    const std::string other = retaken.at(a).fingerprint;
+    EXPECT_NE(other, fingerprint);
+    for (const auto& [id, row] : retaken) EXPECT_EQ(row.fingerprint, other) << id;
 }
 
 std::int64_t clicks(const devservice::CatalogueStore& store, std::optional<std::string> key) {

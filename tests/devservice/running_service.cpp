@@ -39,7 +39,7 @@ struct Server {
 
     explicit Server(const std::filesystem::path& database)
         : store(database),
-          catalogue((devservice::importFolder(store, KESTREL_DEVSERVICE_CATALOGUE), store.pages())),
+          catalogue((devservice::importFolder(store, KESTREL_DEVSERVICE_CATALOGUE), store)),
           service(store, catalogue), port(service.bind("127.0.0.1", 0)),
           thread([this] { service.run(); }) {}
     ~Server() {
