@@ -118,7 +118,7 @@ struct RealPage {
 const std::vector<RealPage> kRealPages{
     {"R-intro", 1, Part::Tuning, true},
     {"R-intro", 12, Part::Tuning, true},
-    {"R-intro", 25, Part::Tuning, true},
+    {"R-intro", 30, Part::Tuning, true},
     {"R-intro", 40, Part::Tuning, true},
     {"R-intro", 61, Part::Tuning, true},
     {"R-intro", 85, Part::Tuning, true},
@@ -133,7 +133,7 @@ const std::vector<RealPage> kRealPages{
     {"abc-sample", 1, Part::Tuning, true},
     {"abc-sample", 2, Part::Tuning, true},
     {"abc-sample2", 1, Part::Tuning, true},
-    {"R-intro", 13, Part::Tuning, false},
+    {"R-intro", 14, Part::Tuning, false},
     {"R-intro", 41, Part::Tuning, false},
     {"R-data", 16, Part::Tuning, false, "Garden.jpg"},
     {"gnuplot", 31, Part::Tuning, false},
