@@ -16,6 +16,7 @@
 //   recognition_bench [--photos-per-page N] [--sizes 0,1000] [--series N] [--real-part tuning]
 //       [--real-series N] [--real-shots N] [--photo LONG_SIDE,FEATURES]
 //       [--page LONG_SIDE,FEATURES] [--lsh TABLES,BITS,PROBE] [--dump FOLDER]
+//       [--verify MIN_RESEMBLANCE,SURE_INLIERS]
 // A size of 0 stands for the sample and real pages alone.
 #include "page_painter.hpp"
 #include "photo_simulator.hpp"
@@ -267,6 +268,8 @@ int main(int argc, char** argv) {
             part = std::strcmp(argv[++i], "tuning") == 0 ? Part::Tuning : Part::HeldOut;
         else if (std::strcmp(argv[i], "--dump") == 0)
             dump = argv[++i];
+        else if (std::strcmp(argv[i], "--verify") == 0)
+            std::sscanf(argv[++i], "%lf,%d", &settings.minResemblance, &settings.sureInliers);
         else if (std::strcmp(argv[i], "--photo") == 0)
             std::sscanf(argv[++i], "%d,%d", &settings.photoLongSide, &settings.photoFeatures);
         else if (std::strcmp(argv[i], "--page") == 0)
