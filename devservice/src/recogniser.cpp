@@ -21,40 +21,104 @@ namespace {
 // ORB distances above this are chance resemblances, whatever the ratio test says.
 constexpr float kMaxDistance = 80.0f;
 
-constexpr int kLookLongSide = 300;
+constexpr int kLookLongSide = 480;
 constexpr int kMinPhotoSide = 64;
+// The window over which the paper's brightness is estimated, at a quarter of the working size:
+// about 7 % of the image, wider than print, narrower than a shadow or a fall-off.
+constexpr int kPaperWindow = 11;
+// The box over which the photometric check evens out light, in look pixels (applied twice): a
+// few lines of print, small against a shadow's or a lamp's fall-off.
+constexpr int kLookWindow = 15;
+// Contrast (grey levels) below which a window counts as blank paper rather than print.
+constexpr float kLookFloor = 4.0f;
+// The finest detail compared, in photo pixels: print finer than the photo shows it is blurred away
+// on both sides.
+constexpr double kDetail = 1.5;
+constexpr double kEvenMargin = 0.05;
 
-cv::Mat smoothLook(const cv::Mat& grey) {
+// Subtracts the local mean and divides by the local deviation, so that a page under a shadow, a
+// fall-off or a glare spot looks as it does under even light; blank paper stays near zero. Box
+// windows applied twice, for speed.
+cv::Mat evenOut(const cv::Mat& look) {
+    const cv::Size window(kLookWindow, kLookWindow);
+    cv::Mat mean, deviation, variance;
+    cv::blur(look, mean, window);
+    cv::blur(mean, mean, window);
+    deviation = look - mean;
+    cv::blur(deviation.mul(deviation), variance, window);
+    cv::blur(variance, variance, window);
+    cv::sqrt(variance + kLookFloor * kLookFloor, variance);
+    return deviation / variance;
+}
+
+// Normalised cross-correlation of a and b where mask is set.
+double correlation(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask) {
+    cv::Scalar aMean, aDeviation, bMean, bDeviation;
+    cv::meanStdDev(a, aMean, aDeviation, mask);
+    cv::meanStdDev(b, bMean, bDeviation, mask);
+    if (aDeviation[0] < 1e-3 || bDeviation[0] < 1e-3) return 0;
+    const cv::Mat product = (a - aMean[0]).mul(b - bMean[0]);
+    return cv::mean(product, mask)[0] / (aDeviation[0] * bDeviation[0]);
+}
+
+cv::Mat lookOf(const cv::Mat& grey) {
     const double factor = double(kLookLongSide) / std::max(grey.cols, grey.rows);
     cv::Mat look;
     cv::resize(grey, look, {}, factor, factor, cv::INTER_AREA);
-    cv::GaussianBlur(look, look, {0, 0}, 1.0);
     look.convertTo(look, CV_32F);
     return look;
 }
 
-// Normalised cross-correlation of the page's look with the photo brought back into the page's
-// frame through the homography, over the part of the page that the photo shows.
+// Correlation of the page's look with the photo brought back into the page's frame through the
+// homography, both evened out, over the part of the page the photo shows. Both are first blurred
+// to the detail the photo can show of the page, so that a distant shot is not held to print it
+// cannot resolve.
 double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& homography,
                    const cv::Mat& photoGrey) {
     const double factor = double(pageLook.cols) / pageSize.width;
     const cv::Matx33d toLook(factor, 0, 0, 0, factor, 0, 0, 0, 1);
     const cv::Mat lookToPhoto = homography * cv::Mat(toLook.inv());
-    cv::Mat unwarped, shown;
+    const std::vector<cv::Point2f> corners{{0, 0},
+                                           {float(pageLook.cols), 0},
+                                           {float(pageLook.cols), float(pageLook.rows)},
+                                           {0, float(pageLook.rows)}};
+    std::vector<cv::Point2f> seen;
+    cv::perspectiveTransform(corners, seen, lookToPhoto);
+    const double photoPixelsPerLookPixel =
+        std::sqrt(std::abs(cv::contourArea(seen)) / double(pageLook.total()));
+    const double detail = std::max(1.0, kDetail / std::max(photoPixelsPerLookPixel, 1e-3));
+
+    cv::Mat unwarped, shown, page;
     cv::warpPerspective(photoGrey, unwarped, lookToPhoto, pageLook.size(),
-                        cv::INTER_AREA | cv::WARP_INVERSE_MAP);
+                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
     cv::warpPerspective(cv::Mat(photoGrey.size(), CV_8U, cv::Scalar(255)), shown, lookToPhoto,
                         pageLook.size(), cv::INTER_NEAREST | cv::WARP_INVERSE_MAP);
-    cv::GaussianBlur(unwarped, unwarped, {0, 0}, 1.0);
     unwarped.convertTo(unwarped, CV_32F);
-    cv::erode(shown, shown, cv::Mat());
+    cv::GaussianBlur(unwarped, unwarped, {0, 0}, detail);
+    cv::GaussianBlur(pageLook, page, {0, 0}, detail);
+    cv::erode(shown, shown, cv::Mat(), {-1, -1}, 2);
     if (std::size_t(cv::countNonZero(shown)) < pageLook.total() / 5) return 0;
-    cv::Scalar pageMean, pageDev, photoMean, photoDev;
-    cv::meanStdDev(pageLook, pageMean, pageDev, shown);
-    cv::meanStdDev(unwarped, photoMean, photoDev, shown);
-    if (pageDev[0] < 1e-3 || photoDev[0] < 1e-3) return 0;
-    cv::Mat product = (pageLook - pageMean[0]).mul(unwarped - photoMean[0]);
-    return cv::mean(product, shown)[0] / (pageDev[0] * photoDev[0]);
+    // Under even light the plain correlation also counts large areas of colour, which evening out
+    // flattens; either agreeing is enough. Evening out lifts the resemblance of different pages
+    // of one layout too (their blank paper and the texture of their print look alike), so that
+    // one has to clear the bar by a margin.
+    return std::max(correlation(page, unwarped, shown),
+                    correlation(evenOut(page), evenOut(unwarped), shown) - kEvenMargin);
+}
+
+// Divides the image by its paper's brightness, estimated as the brightest level around each pixel
+// (print is darker than paper and narrower than the window) smoothed, so that print keeps its
+// contrast in a shadow or a fall-off and corner detection does not crowd into the bright part.
+cv::Mat flattenLight(const cv::Mat& grey) {
+    cv::Mat small, paper;
+    cv::resize(grey, small, {}, 0.25, 0.25, cv::INTER_AREA);
+    cv::dilate(small, paper,
+               cv::getStructuringElement(cv::MORPH_RECT, {kPaperWindow, kPaperWindow}));
+    cv::GaussianBlur(paper, paper, {0, 0}, kPaperWindow / 2.0);
+    cv::resize(paper, paper, grey.size(), 0, 0, cv::INTER_LINEAR);
+    cv::Mat flat;
+    cv::divide(grey, cv::max(paper, 16), flat, 230.0);
+    return flat;
 }
 
 // Features of an image scaled down (never up) so that its longer side is at most longSide.
@@ -69,14 +133,15 @@ Recogniser::Features takeFeatures(const cv::Mat& image, int longSide, int count)
     const double factor = std::min(1.0, double(longSide) / std::max(grey.cols, grey.rows));
     if (factor < 1.0) cv::resize(grey, grey, {}, factor, factor, cv::INTER_AREA);
 
+    Recogniser::Features features;
+    features.grey = grey;
+    grey = flattenLight(grey);
     auto orb = cv::ORB::create(count, 1.2f, 8, 31, 0, 2, cv::ORB::HARRIS_SCORE, 31, 12);
     std::vector<cv::KeyPoint> keypoints;
-    Recogniser::Features features;
     orb->detectAndCompute(grey, cv::noArray(), keypoints, features.descriptors);
     features.points.reserve(keypoints.size());
     for (const auto& keypoint : keypoints) features.points.push_back(keypoint.pt);
     features.size = grey.size();
-    features.grey = grey;
     return features;
 }
 
@@ -128,7 +193,7 @@ Recogniser::~Recogniser() = default;
 std::size_t Recogniser::addPage(const cv::Mat& image) {
     Features features = takeFeatures(image, settings_.pageLongSide, settings_.pageFeatures);
     pages_.push_back({std::move(features.points), std::move(features.descriptors), features.size,
-                      smoothLook(features.grey)});
+                      lookOf(features.grey)});
     return pages_.size() - 1;
 }
 

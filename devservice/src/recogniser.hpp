@@ -29,7 +29,8 @@ struct RecogniserSettings {
     int minInliers = 15;         // matches that must agree on the homography
     double reprojection = 5.0;   // RANSAC threshold, in photo pixels
     double minSpread = 0.03;     // area the agreeing matches span, as a share of the page
-    double minResemblance = 0.6; // correlation of the page with the photo seen through the fit
+    double minResemblance = 0.6; // correlation of the page with the photo seen through the fit,
+                                 // both with the light evened out
     int sureInliers = 100;       // this many agreeing matches need no resemblance
 };
 
@@ -89,7 +90,7 @@ private:
         std::vector<cv::Point2f> points;
         cv::Mat descriptors;
         cv::Size size;
-        cv::Mat look; // small, smoothed grey copy for the photometric check
+        cv::Mat look; // small grey copy for the photometric check
     };
     std::vector<std::size_t> shortlist(const cv::Mat& descriptors) const;
     std::optional<Recognition> verify(std::size_t page, const Features& photo) const;

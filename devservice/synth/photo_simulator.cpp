@@ -4,6 +4,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -70,6 +71,77 @@ std::array<cv::Point2f, 4> projectCorners(cv::Size2d page, cv::Size photo, std::
     return projected;
 }
 
+double falloffAlong(cv::Point2f direction, cv::Point2f point) {
+    return double(direction.x) * point.x + double(direction.y) * point.y;
+}
+
+// Multiplies the light falling on the photo by the effects asked for: a fall-off across the page,
+// vignetting, and the shadow of a hand or phone reaching in over one edge of the page.
+void addRoomLight(cv::Mat& light, const std::array<cv::Point2f, 4>& page, std::mt19937& random,
+                  const ShotRange& range) {
+    if (range.maxPageFalloff > 0) {
+        const double falloff = uniform(random, range.minPageFalloff, range.maxPageFalloff);
+        const double angle = uniform(random, 0, 2 * std::numbers::pi);
+        const cv::Point2f direction(float(std::cos(angle)), float(std::sin(angle)));
+        double low = falloffAlong(direction, page[0]), high = low;
+        for (const auto& corner : page) {
+            low = std::min(low, falloffAlong(direction, corner));
+            high = std::max(high, falloffAlong(direction, corner));
+        }
+        for (int y = 0; y < light.rows; ++y)
+            for (int x = 0; x < light.cols; ++x) {
+                const double t =
+                    std::clamp((falloffAlong(direction, cv::Point2f(float(x), float(y))) - low) /
+                                   std::max(1.0, high - low),
+                               0.0, 1.0);
+                light.at<float>(y, x) *= float(1 - falloff * t);
+            }
+    }
+    if (range.maxVignetting > 0) {
+        const double vignetting = uniform(random, 0, range.maxVignetting);
+        const double cx = light.cols / 2.0, cy = light.rows / 2.0;
+        const double corner = cx * cx + cy * cy;
+        for (int y = 0; y < light.rows; ++y)
+            for (int x = 0; x < light.cols; ++x)
+                light.at<float>(y, x) *=
+                    float(1 - vignetting * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / corner);
+    }
+    if (range.shadowChance > 0 && uniform(random, 0, 1) < range.shadowChance) {
+        // An arm and hand (or a phone held over the page) seen as a soft capsule of shade that
+        // enters across one edge of the page and reaches a third to two thirds into it.
+        const auto edge = std::size_t(std::uniform_int_distribution<int>(0, 3)(random));
+        const cv::Point2f a = page[edge], b = page[(edge + 1) % 4];
+        const cv::Point2f opposite = (page[(edge + 2) % 4] + page[(edge + 3) % 4]) * 0.5f;
+        const cv::Point2f entry = a + (b - a) * float(uniform(random, 0.2, 0.8));
+        const cv::Point2f inward = opposite - (a + b) * 0.5f;
+        const cv::Point2f tip = entry + inward * float(uniform(random, 0.3, 0.65));
+        const cv::Point2f outside = entry - inward * 2.0f;
+        const double width = cv::norm(b - a) * uniform(random, 0.2, 0.45);
+        cv::Mat shade(light.size(), CV_32FC1, cv::Scalar(0));
+        cv::line(shade, outside, tip, cv::Scalar(1), std::max(1, int(width)), cv::LINE_AA);
+        const double softness = std::max(light.cols, light.rows) * uniform(random, 0.01, 0.05);
+        cv::GaussianBlur(shade, shade, {0, 0}, softness);
+        const double depth = uniform(random, range.minShadowDepth, range.maxShadowDepth);
+        light = light.mul(1 - depth * shade);
+    }
+}
+
+// A reflection of a lamp on the paper: around a spot on the page, the image fades towards white.
+void addGlare(cv::Mat& photo, const std::array<cv::Point2f, 4>& page, std::mt19937& random) {
+    const cv::Point2f centre = (page[0] + page[1] + page[2] + page[3]) * 0.25f;
+    const float u = float(uniform(random, -0.35, 0.35)), v = float(uniform(random, -0.35, 0.35));
+    const cv::Point2f spot = centre + (page[1] - page[0]) * u + (page[3] - page[0]) * v;
+    const double radius = std::max(photo.cols, photo.rows) * uniform(random, 0.04, 0.1);
+    const double strength = uniform(random, 0.6, 0.95);
+    for (int y = 0; y < photo.rows; ++y)
+        for (int x = 0; x < photo.cols; ++x) {
+            const double d2 = (x - spot.x) * (x - spot.x) + (y - spot.y) * (y - spot.y);
+            const float g = float(strength * std::exp(-d2 / (2 * radius * radius)));
+            auto& pixel = photo.at<cv::Vec3f>(y, x);
+            pixel = pixel * (1 - g) + cv::Vec3f::all(255.0f * g);
+        }
+}
+
 } // namespace
 
 std::vector<unsigned char> photographPage(const cv::Mat& page, std::mt19937& random,
@@ -112,11 +184,19 @@ std::vector<unsigned char> photographPage(const cv::Mat& page, std::mt19937& ran
                 2;
             light.at<float>(y, x) = float(gain * (1 - shade * t));
         }
+    addRoomLight(light, corners, random, range);
     cv::Mat photoFloat;
     photo.convertTo(photoFloat, CV_32FC3);
     cv::Mat light3;
     cv::merge(std::vector<cv::Mat>{light, light, light}, light3);
     photoFloat = photoFloat.mul(light3);
+    if (range.maxTint > 0) {
+        // A warm light or yellowed paper loses blue most, green less.
+        const double tint = uniform(random, 0, range.maxTint);
+        cv::multiply(photoFloat, cv::Scalar(1 - tint, 1 - 0.4 * tint, 1), photoFloat);
+    }
+    if (range.glareChance > 0 && uniform(random, 0, 1) < range.glareChance)
+        addGlare(photoFloat, corners, random);
 
     const double blur = uniform(random, 0, range.maxBlurSigma);
     if (blur > 0.3) cv::GaussianBlur(photoFloat, photoFloat, {0, 0}, blur);

@@ -3,6 +3,8 @@
 #include "running_service.hpp"
 
 #include "page_painter.hpp"
+#include "photo_simulator.hpp"
+#include "recogniser.hpp"
 
 #include <kestrel/model/image.hpp>
 #include <kestrel/model/picture.hpp>
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace kestrel::testing {
 namespace {
@@ -130,6 +133,44 @@ TEST(PictureSearch, VerifiedPagesComeFirstAndGuessesFollowBelowHalf) {
     // Both kinds of answer were exercised.
     EXPECT_GT(guesses, 0);
     EXPECT_GT(strangerGuesses, 0);
+}
+
+// The check that a matched page is the one photographed: a hand's shadow or light falling to half
+// across the page does not make it refuse the page, while another page under the same masthead
+// and headline is refused however many matches the shared band gives.
+TEST(Recognition, UnevenLightKeepsThePageAndAPageSharingOnlyItsTopBandIsRefused) {
+    const auto& samples = samplePages();
+    devservice::Recogniser recogniser;
+    for (const SamplePage& sample : samples) recogniser.addPage(sample.image);
+    recogniser.build();
+
+    std::mt19937 random(2718);
+    devservice::synth::ShotRange shadow, falloff;
+    shadow.minScale = falloff.minScale = 0.7;
+    shadow.shadowChance = 1;
+    shadow.minShadowDepth = shadow.maxShadowDepth = 0.6;
+    falloff.minPageFalloff = falloff.maxPageFalloff = 0.5;
+    for (std::size_t i = 0; i < samples.size(); i += 2) {
+        SCOPED_TRACE(samples[i].description.at("id").get<std::string>());
+        for (const auto* range : {&shadow, &falloff}) {
+            const auto photo = devservice::synth::photographPage(samples[i].image, random, *range);
+            const auto found = recogniser.recognise(cv::imdecode(photo, cv::IMREAD_UNCHANGED), 1);
+            ASSERT_EQ(found.size(), 1u);
+            EXPECT_EQ(found.front().page, i);
+        }
+    }
+
+    cv::Mat edition = samples[0].image.clone();
+    cv::Mat other;
+    cv::resize(devservice::synth::paintPage(6007), other, edition.size());
+    const cv::Range lower(edition.rows / 4, edition.rows);
+    other.rowRange(lower).copyTo(edition.rowRange(lower));
+    devservice::synth::ShotRange close;
+    close.minScale = 0.8;
+    for (int shot = 0; shot < 4; ++shot) {
+        const auto photo = devservice::synth::photographPage(edition, random, close);
+        EXPECT_TRUE(recogniser.recognise(cv::imdecode(photo, cv::IMREAD_UNCHANGED), 1).empty());
+    }
 }
 
 } // namespace
