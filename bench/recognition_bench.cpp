@@ -368,6 +368,9 @@ int main(int argc, char** argv) {
         for (const cv::Mat& page : realCatalogue) recogniser.addPage(page);
         for (int i = fixedPages; i < size; ++i)
             recogniser.addPage(synth::paintPage(1000000 + std::uint64_t(i)));
+        // The LSH index draws its hash bits from OpenCV's shared generator: the same figures each
+        // run.
+        cv::theRNG() = cv::RNG(series);
         recogniser.build();
         const double buildSeconds = milliseconds(Clock::now() - buildStart) / 1000;
         const auto recognise = [&](const std::vector<unsigned char>& jpeg,

@@ -36,6 +36,7 @@ constexpr float kLookFloor = 4.0f;
 // on both sides.
 constexpr double kDetail = 1.5;
 constexpr double kEvenMargin = 0.05;
+constexpr double kEvenFloor = 0.2;
 
 // Subtracts the local mean and divides by the local deviation, so that a page under a shadow, a
 // fall-off or a glare spot looks as it does under even light; blank paper stays near zero. Box
@@ -100,11 +101,13 @@ double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& ho
     cv::erode(shown, shown, cv::Mat(), {-1, -1}, 2);
     if (std::size_t(cv::countNonZero(shown)) < pageLook.total() / 5) return 0;
     // Under even light the plain correlation also counts large areas of colour, which evening out
-    // flattens; either agreeing is enough. Evening out lifts the resemblance of different pages
-    // of one layout too (their blank paper and the texture of their print look alike), so that
-    // one has to clear the bar by a margin.
-    return std::max(correlation(page, unwarped, shown),
-                    correlation(evenOut(page), evenOut(unwarped), shown) - kEvenMargin);
+    // flattens, so either may vouch for the page. Evening out lifts the resemblance of different
+    // pages of one layout too (their blank paper and the texture of their print look alike), so it
+    // has to clear the bar by a margin; the plain one counts only if the print agrees at least
+    // somewhat, since pages of one layout share their colour areas.
+    const double plain = correlation(page, unwarped, shown);
+    const double even = correlation(evenOut(page), evenOut(unwarped), shown);
+    return std::max(even - kEvenMargin, even >= kEvenFloor ? plain : 0.0);
 }
 
 // Divides the image by its paper's brightness, estimated as the brightest level around each pixel
