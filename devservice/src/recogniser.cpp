@@ -70,6 +70,18 @@ cv::Mat lookOf(const cv::Mat& grey) {
     return look; // kept as bytes: a quarter of the memory, and it packs small in the catalogue
 }
 
+// Where the corners of a rectangle of that size land through the homography, clockwise from the
+// top left.
+std::vector<cv::Point2f> seenCorners(cv::Size size, const cv::Mat& homography) {
+    const std::vector<cv::Point2f> corners{{0, 0},
+                                           {float(size.width), 0},
+                                           {float(size.width), float(size.height)},
+                                           {0, float(size.height)}};
+    std::vector<cv::Point2f> seen;
+    cv::perspectiveTransform(corners, seen, homography);
+    return seen;
+}
+
 // Correlation of the page's look with the photo brought back into the page's frame through the
 // homography, both evened out, over the part of the page the photo shows. Both are first blurred
 // to the detail the photo can show of the page, so that a distant shot is not held to print it
@@ -79,12 +91,7 @@ double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& ho
     const double factor = double(pageLook.cols) / pageSize.width;
     const cv::Matx33d toLook(factor, 0, 0, 0, factor, 0, 0, 0, 1);
     const cv::Mat lookToPhoto = homography * cv::Mat(toLook.inv());
-    const std::vector<cv::Point2f> corners{{0, 0},
-                                           {float(pageLook.cols), 0},
-                                           {float(pageLook.cols), float(pageLook.rows)},
-                                           {0, float(pageLook.rows)}};
-    std::vector<cv::Point2f> seen;
-    cv::perspectiveTransform(corners, seen, lookToPhoto);
+    const std::vector<cv::Point2f> seen = seenCorners(pageLook.size(), lookToPhoto);
     const double photoPixelsPerLookPixel =
         std::sqrt(std::abs(cv::contourArea(seen)) / double(pageLook.total()));
     const double detail = std::max(1.0, kDetail / std::max(photoPixelsPerLookPixel, 1e-3));
@@ -157,12 +164,7 @@ double cross(cv::Point2f o, cv::Point2f a, cv::Point2f b) {
 // neither a speck nor far larger than the photo, and not stretched beyond what a tilt allows.
 bool plausibleView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
     if (homography.empty()) return false;
-    const std::vector<cv::Point2f> corners{{0, 0},
-                                           {float(page.width), 0},
-                                           {float(page.width), float(page.height)},
-                                           {0, float(page.height)}};
-    std::vector<cv::Point2f> seen;
-    cv::perspectiveTransform(corners, seen, homography);
+    const std::vector<cv::Point2f> seen = seenCorners(page, homography);
     for (std::size_t i = 0; i < 4; ++i)
         if (cross(seen[i], seen[(i + 1) % 4], seen[(i + 2) % 4]) <= 0) return false;
     const double area = std::abs(cv::contourArea(seen));
