@@ -79,8 +79,7 @@ std::uint32_t BinaryIndex::key(const Table& table, const std::uint8_t* descripto
 }
 
 void BinaryIndex::knnSearch(cv::InputArray queriesArray, cv::OutputArray indicesArray,
-                            cv::OutputArray distancesArray, int knn,
-                            const cv::flann::SearchParams&) const {
+                            cv::OutputArray distancesArray, int knn) const {
     const cv::Mat queries = queriesArray.getMat();
     CV_Assert(queries.type() == CV_8UC1 && queries.cols == descriptors_.cols && knn >= 1);
     indicesArray.create(queries.rows, knn, CV_32S);

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <opencv2/core.hpp>
-#include <opencv2/flann/miniflann.hpp>
 
 #include <array>
 #include <cstdint>
@@ -22,11 +21,11 @@ public:
     // of 1 to 24 bits, probe levels 0 to 2.
     BinaryIndex(const cv::Mat& descriptors, int tables, int keyBits, int probeLevel);
 
-    // As cv::flann::Index::knnSearch: for every row of queries, the rows (CV_32S) and Hamming
-    // distances (CV_32S) of its knn nearest descriptors among those filed with it, nearest first;
-    // -1 and INT_MAX where fewer were found. Thread-safe; the parameters are not used.
+    // For every row of queries, the rows (CV_32S) and Hamming distances (CV_32S) of its knn
+    // nearest descriptors among those filed with it, nearest first; -1 and INT_MAX where fewer
+    // were found. Thread-safe: the index is not changed by a search.
     void knnSearch(cv::InputArray queries, cv::OutputArray indices, cv::OutputArray distances,
-                   int knn, const cv::flann::SearchParams& = {}) const;
+                   int knn) const;
 
 private:
     struct Table {

@@ -4,7 +4,6 @@
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
-#include <opencv2/flann.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -224,10 +223,7 @@ void Recogniser::build() {
 
 std::vector<std::size_t> Recogniser::shortlist(const cv::Mat& descriptors) const {
     cv::Mat indices, distances;
-    {
-        std::lock_guard lock(indexMutex_);
-        index_->knnSearch(descriptors, indices, distances, 2, cv::flann::SearchParams());
-    }
+    index_->knnSearch(descriptors, indices, distances, 2);
     cv::Mat distancesF;
     distances.convertTo(distancesF, CV_32F);
     std::vector<double> votes(pages_.size(), 0.0);

@@ -102,7 +102,6 @@ private:
     cv::Mat allDescriptors_;                  // every page's descriptors, one after the other
     std::vector<std::uint32_t> owners_;       // page index of each row of allDescriptors_
     std::unique_ptr<BinaryIndex> index_;
-    mutable std::mutex indexMutex_; // shortlist() searches under it; BinaryIndex needs none
     LookSource lookSource_;
     mutable std::mutex lookMutex_;
 };
