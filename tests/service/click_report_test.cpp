@@ -1,5 +1,7 @@
-// Click reports, and a recognition cancelled mid-upload, against real HTTP and HTTPS servers on
-// 127.0.0.1. Every case runs in a fresh process, whose configuration points at that case's server.
+// Click reports, and a recognition cancelled mid-upload, against real HTTP servers on 127.0.0.1.
+// Every case runs in a fresh process, whose configuration points at that case's server. Whether
+// a click reaches an HTTPS server is the session's trust evaluation (tests/platform/http) with
+// the answer TrustChallengeAnswers checks.
 #include "platform/http/test_server.hpp"
 #include "platform/imaging/image_fixtures.hpp"
 #include "support/fresh_process.hpp"
@@ -162,42 +164,6 @@ TEST(ClickReport, RepliesAndFailures) {
                             ASSERT_TRUE(out.waitFor(c.printed)) << out.text();
                             EXPECT_EQ(out.count("Error: "), 1);
                             EXPECT_TRUE(done.bodies.empty());
-                        }
-                    });
-    }
-}
-
-TEST(ClickReport, HttpsServersAreTrustedOnlyWhenTheirChainEvaluates) {
-    const auto& certificates = TestCertificates::shared();
-    const struct {
-        const char* what;
-        const TlsIdentity* identity;
-        bool addAuthority;
-        bool accepted;
-    } cases[] = {{"self-made authority not added", &certificates.localhost, false, false},
-                 {"authority added", &certificates.localhost, true, true},
-                 {"certificate for another host", &certificates.wrongHost, true, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        withService([&] { return replying(Reply{204}, {.tls = *c.identity}); },
-                    [&](TestServer& server) {
-                        auto configuration = testConfiguration();
-                        if (c.addAuthority)
-                            configuration.additionalTrustedCertificatesPem = {
-                                certificates.authorityPem};
-                        StdoutLines out;
-                        Completions done;
-                        Server client(configuration);
-                        client.clicksWithSessionId("s", "a", done.recorder(client));
-                        if (c.accepted) {
-                            ASSERT_TRUE(done.waitFor(1));
-                            EXPECT_EQ(done.bodies.front(), "");
-                            EXPECT_EQ(server.requests().size(), 1u);
-                        } else {
-                            // Refused as untrusted, not as a cancelled exchange.
-                            ASSERT_TRUE(out.waitFor("Error: HttpError.serverCertificateUntrusted"))
-                                << out.text();
-                            EXPECT_TRUE(server.requests().empty());
                         }
                     });
     }
