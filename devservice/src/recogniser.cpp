@@ -36,6 +36,10 @@ constexpr float kLookFloor = 4.0f;
 constexpr double kDetail = 1.5;
 constexpr double kEvenMargin = 0.05;
 constexpr double kEvenFloor = 0.2;
+// Edges agree more readily than intensities: those of different pages of one layout (the lines of
+// text, the staves of a score) run the same way, so edge agreement vouches for the page only well
+// above the bar.
+constexpr double kEdgeMargin = 0.22;
 
 // Subtracts the local mean and divides by the local deviation, so that a page under a shadow, a
 // fall-off or a glare spot looks as it does under even light; blank paper stays near zero. Box
@@ -60,6 +64,24 @@ double correlation(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask) {
     if (aDeviation[0] < 1e-3 || bDeviation[0] < 1e-3) return 0;
     const cv::Mat product = (a - aMean[0]).mul(b - bMean[0]);
     return cv::mean(product, mask)[0] / (aDeviation[0] * bDeviation[0]);
+}
+
+// How well the directions of the edges of a and b agree where mask is set: the cosine of the angle
+// between their gradients, averaged with the weight of both gradients' strength. Dark print on
+// light paper keeps its edges' directions under any light, and where a glare spot washes the
+// print out the photo's edges are weak and weigh little; a shadow's soft edge is far weaker than
+// print's.
+double edgeAgreement(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask) {
+    cv::Mat ax, ay, bx, by, aStrength, bStrength;
+    cv::Sobel(a, ax, CV_32F, 1, 0);
+    cv::Sobel(a, ay, CV_32F, 0, 1);
+    cv::Sobel(b, bx, CV_32F, 1, 0);
+    cv::Sobel(b, by, CV_32F, 0, 1);
+    cv::magnitude(ax, ay, aStrength);
+    cv::magnitude(bx, by, bStrength);
+    const double weight = cv::mean(aStrength.mul(bStrength), mask)[0];
+    if (weight < 1e-6) return 0;
+    return cv::mean(ax.mul(bx) + ay.mul(by), mask)[0] / weight;
 }
 
 cv::Mat lookOf(const cv::Mat& grey) {
@@ -113,7 +135,8 @@ double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& ho
     // somewhat, since pages of one layout share their colour areas.
     const double plain = correlation(page, unwarped, shown);
     const double even = correlation(evenOut(page), evenOut(unwarped), shown);
-    return std::max(even - kEvenMargin, even >= kEvenFloor ? plain : 0.0);
+    const double edges = edgeAgreement(page, unwarped, shown);
+    return std::max({even - kEvenMargin, even >= kEvenFloor ? plain : 0.0, edges - kEdgeMargin});
 }
 
 // Divides the image by its paper's brightness, estimated as the brightest level around each pixel
