@@ -276,33 +276,67 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     matcher.knnMatch(photo.descriptors, page.descriptors, pairs, 2);
     std::vector<cv::Point2f> from, to;
     std::vector<int> pagePoint;
+    std::vector<float> distance;
     for (const auto& pair : pairs) {
         if (pair.empty() || pair[0].distance > kMaxDistance) continue;
         if (pair.size() == 2 && pair[0].distance >= settings_.ratio * pair[1].distance) continue;
         from.push_back(page.points[std::size_t(pair[0].trainIdx)]);
         to.push_back(photo.points[std::size_t(pair[0].queryIdx)]);
         pagePoint.push_back(pair[0].trainIdx);
+        distance.push_back(pair[0].distance);
     }
     if (int(from.size()) < settings_.minInliers) return std::nullopt;
     std::vector<unsigned char> inlierMask;
     // Classic RANSAC: the locally optimised variants settle more often on the dense, nearly
     // collinear matches of a masthead line, whose homography says nothing about the rest.
-    const cv::Mat homography =
+    cv::Mat homography =
         cv::findHomography(from, to, cv::RANSAC, settings_.reprojection, inlierMask, 500, 0.995);
-    if (!plausibleView(homography, page.size, photo.size)) return std::nullopt;
-
-    // Several photo points matched to one page point count once.
-    std::unordered_set<int> agreeing;
-    std::vector<cv::Point2f> agreeingPoints;
-    for (std::size_t i = 0; i < inlierMask.size(); ++i)
-        if (inlierMask[i] && agreeing.insert(pagePoint[i]).second)
-            agreeingPoints.push_back(from[i]);
-    const int inliers = int(agreeing.size());
-    if (inliers < settings_.minInliers) return std::nullopt;
-    // Matches bunched in one spot are a word or a logo that several pages share.
     std::vector<cv::Point2f> hull;
-    cv::convexHull(agreeingPoints, hull);
-    if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) return std::nullopt;
+    int inliers = 0;
+    // The matches that agree with the homography, several photo points matched to one page point
+    // counting once, and the hull they span on the page; false when they are too few.
+    const auto agree = [&] {
+        std::unordered_set<int> agreeing;
+        std::vector<cv::Point2f> agreeingPoints;
+        for (std::size_t i = 0; i < inlierMask.size(); ++i)
+            if (inlierMask[i] && agreeing.insert(pagePoint[i]).second)
+                agreeingPoints.push_back(from[i]);
+        inliers = int(agreeing.size());
+        if (inliers < settings_.minInliers) return false;
+        cv::convexHull(agreeingPoints, hull);
+        return true;
+    };
+    if (!plausibleView(homography, page.size, photo.size) || !agree()) return std::nullopt;
+    // Matches bunched in one spot are a word or a logo that several pages share; but a bold
+    // headline can also outnumber the rest of a page's matches so that RANSAC settles on it alone.
+    // Fitted again with at most a few of the closest matches from each part of the page, the rest
+    // of the page gets its say; every match is then judged by that fit.
+    if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) {
+        constexpr int kCells = 8, kPerCell = 4;
+        std::vector<std::size_t> order(from.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return distance[a] < distance[b]; });
+        std::vector<int> taken(kCells * kCells, 0);
+        std::vector<cv::Point2f> spreadFrom, spreadTo;
+        for (std::size_t i : order) {
+            const int column = std::clamp(int(kCells * from[i].x / page.size.width), 0, kCells - 1);
+            const int row = std::clamp(int(kCells * from[i].y / page.size.height), 0, kCells - 1);
+            if (taken[std::size_t(row * kCells + column)]++ >= kPerCell) continue;
+            spreadFrom.push_back(from[i]);
+            spreadTo.push_back(to[i]);
+        }
+        if (int(spreadFrom.size()) < settings_.minInliers) return std::nullopt;
+        homography = cv::findHomography(spreadFrom, spreadTo, cv::RANSAC, settings_.reprojection,
+                                        cv::noArray(), 500, 0.995);
+        if (!plausibleView(homography, page.size, photo.size)) return std::nullopt;
+        std::vector<cv::Point2f> seen;
+        cv::perspectiveTransform(from, seen, homography);
+        for (std::size_t i = 0; i < from.size(); ++i)
+            inlierMask[i] = cv::norm(seen[i] - to[i]) <= settings_.reprojection;
+        if (!agree()) return std::nullopt;
+        if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) return std::nullopt;
+    }
     // Pages of one layout share the corners of their frames and boxes; their content differs.
     const double alike = resemblance(page.look, page.size, homography, photo.grey);
     if (alike < settings_.minResemblance && inliers < settings_.sureInliers) return std::nullopt;
