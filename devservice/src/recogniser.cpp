@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -178,6 +179,54 @@ Recogniser::Features takeFeatures(const cv::Mat& image, int longSide, int count)
     return features;
 }
 
+// Bits set in the four 64-bit words of a 32-byte descriptor difference, counted in parallel
+// within each word and added once at the end (each byte of the sum stays below 256).
+inline int differingBits(const std::uint64_t* a, const std::uint64_t* b) {
+    std::uint64_t total = 0;
+    for (int i = 0; i < 4; ++i) {
+        std::uint64_t x = a[i] ^ b[i];
+        x -= (x >> 1) & 0x5555555555555555ull;
+        x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+        total += (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    }
+    return int((total * 0x0101010101010101ull) >> 56);
+}
+
+// The nearest and second-nearest row of train for every row of query by Hamming distance, as
+// knnMatch with k = 2 gives them; rows of 32 bytes (ORB's) are compared a word at a time.
+std::vector<std::vector<cv::DMatch>> nearestTwo(const cv::Mat& query, const cv::Mat& train) {
+    if (query.cols != 32 || train.cols != 32 || !query.isContinuous() || !train.isContinuous()) {
+        cv::BFMatcher matcher(cv::NORM_HAMMING);
+        std::vector<std::vector<cv::DMatch>> pairs;
+        matcher.knnMatch(query, train, pairs, 2);
+        return pairs;
+    }
+    std::vector<std::uint64_t> queryWords(std::size_t(query.rows) * 4),
+        trainWords(std::size_t(train.rows) * 4);
+    std::memcpy(queryWords.data(), query.data, queryWords.size() * 8);
+    std::memcpy(trainWords.data(), train.data, trainWords.size() * 8);
+    std::vector<std::vector<cv::DMatch>> pairs(std::size_t(query.rows));
+    for (int q = 0; q < query.rows; ++q) {
+        const std::uint64_t* words = queryWords.data() + std::size_t(q) * 4;
+        int best = INT_MAX, second = INT_MAX, bestRow = -1, secondRow = -1;
+        for (int t = 0; t < train.rows; ++t) {
+            const int distance = differingBits(words, trainWords.data() + std::size_t(t) * 4);
+            if (distance < second) {
+                if (distance < best) {
+                    second = best, secondRow = bestRow;
+                    best = distance, bestRow = t;
+                } else {
+                    second = distance, secondRow = t;
+                }
+            }
+        }
+        auto& pair = pairs[std::size_t(q)];
+        if (bestRow >= 0) pair.emplace_back(q, bestRow, float(best));
+        if (secondRow >= 0) pair.emplace_back(q, secondRow, float(second));
+    }
+    return pairs;
+}
+
 double cross(cv::Point2f o, cv::Point2f a, cv::Point2f b) {
     return double(a.x - o.x) * (b.y - o.y) - double(a.y - o.y) * (b.x - o.x);
 }
@@ -271,9 +320,7 @@ std::vector<std::size_t> Recogniser::shortlist(const cv::Mat& descriptors) const
 
 std::optional<Recognition> Recogniser::verify(std::size_t index, const Features& photo) const {
     const PageFeatures& page = pages_[index];
-    cv::BFMatcher matcher(cv::NORM_HAMMING);
-    std::vector<std::vector<cv::DMatch>> pairs;
-    matcher.knnMatch(photo.descriptors, page.descriptors, pairs, 2);
+    const auto pairs = nearestTwo(photo.descriptors, page.descriptors);
     std::vector<cv::Point2f> from, to;
     std::vector<int> pagePoint;
     std::vector<float> distance;
