@@ -41,6 +41,9 @@ constexpr double kEvenFloor = 0.2;
 // text, the staves of a score) run the same way, so edge agreement vouches for the page only well
 // above the bar.
 constexpr double kEdgeMargin = 0.22;
+// A page has large areas of colour when those (darker than this share of the paper's brightness)
+// cover this share of it.
+constexpr double kColourLevel = 0.8, kColourShare = 0.2;
 
 // Subtracts the local mean and divides by the local deviation, so that a page under a shadow, a
 // fall-off or a glare spot looks as it does under even light; blank paper stays near zero. Box
@@ -83,6 +86,16 @@ double edgeAgreement(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask) {
     const double weight = cv::mean(aStrength.mul(bStrength), mask)[0];
     if (weight < 1e-6) return 0;
     return cv::mean(ax.mul(bx) + ay.mul(by), mask)[0] / weight;
+}
+
+// The share of a look covered by large areas of colour or pictures: where the mean over a window
+// wider than print stays well below the paper's brightness.
+double colourShare(const cv::Mat& look) {
+    cv::Mat mean;
+    cv::blur(look, mean, {kLookWindow, kLookWindow});
+    double paper = 0;
+    cv::minMaxLoc(mean, nullptr, &paper);
+    return cv::countNonZero(mean < kColourLevel * paper) / double(mean.total());
 }
 
 cv::Mat lookOf(const cv::Mat& grey) {
@@ -130,11 +143,13 @@ double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& ho
     cv::erode(shown, shown, cv::Mat(), {-1, -1}, 2);
     if (std::size_t(cv::countNonZero(shown)) < pageLook.total() / 5) return 0;
     // Under even light the plain correlation also counts large areas of colour, which evening out
-    // flattens, so either may vouch for the page. Evening out lifts the resemblance of different
-    // pages of one layout too (their blank paper and the texture of their print look alike), so it
-    // has to clear the bar by a margin; the plain one counts only if the print agrees at least
-    // somewhat, since pages of one layout share their colour areas.
-    const double plain = correlation(page, unwarped, shown);
+    // flattens, so either may vouch for a page that has them. Evening out lifts the resemblance of
+    // different pages of one layout too (their blank paper and the texture of their print look
+    // alike), so it has to clear the bar by a margin; the plain one counts only if the print
+    // agrees at least somewhat, since pages of one layout share their colour areas. On a page of
+    // print alone the plain correlation says no more than the evened-out one, and the same print
+    // at another scale comes closer to it.
+    const double plain = colourShare(page) >= kColourShare ? correlation(page, unwarped, shown) : 0;
     const double even = correlation(evenOut(page), evenOut(unwarped), shown);
     const double edges = edgeAgreement(page, unwarped, shown);
     return std::max({even - kEvenMargin, even >= kEvenFloor ? plain : 0.0, edges - kEdgeMargin});
