@@ -373,7 +373,8 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     // headline can also outnumber the rest of a page's matches so that RANSAC settles on it alone.
     // Fitted again with at most a few of the closest matches from each part of the page, the rest
     // of the page gets its say; every match is then judged by that fit.
-    if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) {
+    const bool bunched = cv::contourArea(hull) < settings_.minSpread * page.size.area();
+    if (bunched) {
         constexpr int kCells = 8, kPerCell = 4;
         std::vector<std::size_t> order(from.size());
         std::iota(order.begin(), order.end(), 0);
@@ -401,7 +402,10 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     }
     // Pages of one layout share the corners of their frames and boxes; their content differs.
     const double alike = resemblance(page.look, page.size, homography, photo.grey);
-    if (alike < settings_.minResemblance && inliers < settings_.sureInliers) return std::nullopt;
+    // Many agreeing matches vouch for the page on their own, unless they first bunched in one spot:
+    // a page that shares only its masthead and top band has as many.
+    if (alike < settings_.minResemblance && (inliers < settings_.sureInliers || bunched))
+        return std::nullopt;
     const double score =
         0.5 * std::clamp(alike, 0.0, 1.0) + 0.5 * double(inliers) / (inliers + 30.0);
     return Recognition{index, inliers, score};
