@@ -210,7 +210,8 @@ inline int differingBits(const std::uint64_t* a, const std::uint64_t* b) {
 // The nearest and second-nearest row of train for every row of query by Hamming distance, as
 // knnMatch with k = 2 gives them; rows of 32 bytes (ORB's) are compared a word at a time.
 std::vector<std::vector<cv::DMatch>> nearestTwo(const cv::Mat& query, const cv::Mat& train) {
-    if (query.cols != 32 || train.cols != 32 || !query.isContinuous() || !train.isContinuous()) {
+    if (query.type() != CV_8UC1 || train.type() != CV_8UC1 || query.cols != 32 ||
+        train.cols != 32 || !query.isContinuous() || !train.isContinuous()) {
         cv::BFMatcher matcher(cv::NORM_HAMMING);
         std::vector<std::vector<cv::DMatch>> pairs;
         matcher.knnMatch(query, train, pairs, 2);
