@@ -17,7 +17,7 @@ struct UploadLimits {
     std::size_t maxBytes = 10u << 20;   // of the JPEG file
     std::size_t maxPixels = 40'000'000; // width x height the JPEG declares
     // Photos are decoded at 1/2, 1/4 or 1/8 scale while their longer side stays at least this
-    // long: recognition looks at no more than 640 px.
+    // long: recognition looks at no more than 900 px.
     int decodedLongSide = 1000;
 };
 

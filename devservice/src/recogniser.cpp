@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,13 @@ constexpr float kLookFloor = 4.0f;
 constexpr double kDetail = 1.5;
 constexpr double kEvenMargin = 0.05;
 constexpr double kEvenFloor = 0.2;
+// Edges agree more readily than intensities: those of different pages of one layout (the lines of
+// text, the staves of a score) run the same way, so edge agreement vouches for the page only well
+// above the bar.
+constexpr double kEdgeMargin = 0.22;
+// A page has large areas of colour when those (darker than this share of the paper's brightness)
+// cover this share of it.
+constexpr double kColourLevel = 0.8, kColourShare = 0.2;
 
 // Subtracts the local mean and divides by the local deviation, so that a page under a shadow, a
 // fall-off or a glare spot looks as it does under even light; blank paper stays near zero. Box
@@ -60,6 +68,34 @@ double correlation(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask) {
     if (aDeviation[0] < 1e-3 || bDeviation[0] < 1e-3) return 0;
     const cv::Mat product = (a - aMean[0]).mul(b - bMean[0]);
     return cv::mean(product, mask)[0] / (aDeviation[0] * bDeviation[0]);
+}
+
+// How well the directions of the edges of a and b agree where mask is set: the cosine of the angle
+// between their gradients, averaged with the weight of both gradients' strength. Dark print on
+// light paper keeps its edges' directions under any light, and where a glare spot washes the
+// print out the photo's edges are weak and weigh little; a shadow's soft edge is far weaker than
+// print's.
+double edgeAgreement(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask) {
+    cv::Mat ax, ay, bx, by, aStrength, bStrength;
+    cv::Sobel(a, ax, CV_32F, 1, 0);
+    cv::Sobel(a, ay, CV_32F, 0, 1);
+    cv::Sobel(b, bx, CV_32F, 1, 0);
+    cv::Sobel(b, by, CV_32F, 0, 1);
+    cv::magnitude(ax, ay, aStrength);
+    cv::magnitude(bx, by, bStrength);
+    const double weight = cv::mean(aStrength.mul(bStrength), mask)[0];
+    if (weight < 1e-6) return 0;
+    return cv::mean(ax.mul(bx) + ay.mul(by), mask)[0] / weight;
+}
+
+// The share of a look covered by large areas of colour or pictures: where the mean over a window
+// wider than print stays well below the paper's brightness.
+double colourShare(const cv::Mat& look) {
+    cv::Mat mean;
+    cv::blur(look, mean, {kLookWindow, kLookWindow});
+    double paper = 0;
+    cv::minMaxLoc(mean, nullptr, &paper);
+    return cv::countNonZero(mean < kColourLevel * paper) / double(mean.total());
 }
 
 cv::Mat lookOf(const cv::Mat& grey) {
@@ -107,13 +143,16 @@ double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& ho
     cv::erode(shown, shown, cv::Mat(), {-1, -1}, 2);
     if (std::size_t(cv::countNonZero(shown)) < pageLook.total() / 5) return 0;
     // Under even light the plain correlation also counts large areas of colour, which evening out
-    // flattens, so either may vouch for the page. Evening out lifts the resemblance of different
-    // pages of one layout too (their blank paper and the texture of their print look alike), so it
-    // has to clear the bar by a margin; the plain one counts only if the print agrees at least
-    // somewhat, since pages of one layout share their colour areas.
-    const double plain = correlation(page, unwarped, shown);
+    // flattens, so either may vouch for a page that has them. Evening out lifts the resemblance of
+    // different pages of one layout too (their blank paper and the texture of their print look
+    // alike), so it has to clear the bar by a margin; the plain one counts only if the print
+    // agrees at least somewhat, since pages of one layout share their colour areas. On a page of
+    // print alone the plain correlation says no more than the evened-out one, and the same print
+    // at another scale comes closer to it.
+    const double plain = colourShare(page) >= kColourShare ? correlation(page, unwarped, shown) : 0;
     const double even = correlation(evenOut(page), evenOut(unwarped), shown);
-    return std::max(even - kEvenMargin, even >= kEvenFloor ? plain : 0.0);
+    const double edges = edgeAgreement(page, unwarped, shown);
+    return std::max({even - kEvenMargin, even >= kEvenFloor ? plain : 0.0, edges - kEdgeMargin});
 }
 
 // Divides the image by its paper's brightness, estimated as the brightest level around each pixel
@@ -153,6 +192,55 @@ Recogniser::Features takeFeatures(const cv::Mat& image, int longSide, int count)
     for (const auto& keypoint : keypoints) features.points.push_back(keypoint.pt);
     features.size = grey.size();
     return features;
+}
+
+// Bits set in the four 64-bit words of a 32-byte descriptor difference, counted in parallel
+// within each word and added once at the end (each byte of the sum stays below 256).
+inline int differingBits(const std::uint64_t* a, const std::uint64_t* b) {
+    std::uint64_t total = 0;
+    for (int i = 0; i < 4; ++i) {
+        std::uint64_t x = a[i] ^ b[i];
+        x -= (x >> 1) & 0x5555555555555555ull;
+        x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+        total += (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    }
+    return int((total * 0x0101010101010101ull) >> 56);
+}
+
+// The nearest and second-nearest row of train for every row of query by Hamming distance, as
+// knnMatch with k = 2 gives them; rows of 32 bytes (ORB's) are compared a word at a time.
+std::vector<std::vector<cv::DMatch>> nearestTwo(const cv::Mat& query, const cv::Mat& train) {
+    if (query.type() != CV_8UC1 || train.type() != CV_8UC1 || query.cols != 32 ||
+        train.cols != 32 || !query.isContinuous() || !train.isContinuous()) {
+        cv::BFMatcher matcher(cv::NORM_HAMMING);
+        std::vector<std::vector<cv::DMatch>> pairs;
+        matcher.knnMatch(query, train, pairs, 2);
+        return pairs;
+    }
+    std::vector<std::uint64_t> queryWords(std::size_t(query.rows) * 4),
+        trainWords(std::size_t(train.rows) * 4);
+    std::memcpy(queryWords.data(), query.data, queryWords.size() * 8);
+    std::memcpy(trainWords.data(), train.data, trainWords.size() * 8);
+    std::vector<std::vector<cv::DMatch>> pairs(std::size_t(query.rows));
+    for (int q = 0; q < query.rows; ++q) {
+        const std::uint64_t* words = queryWords.data() + std::size_t(q) * 4;
+        int best = INT_MAX, second = INT_MAX, bestRow = -1, secondRow = -1;
+        for (int t = 0; t < train.rows; ++t) {
+            const int distance = differingBits(words, trainWords.data() + std::size_t(t) * 4);
+            if (distance < second) {
+                if (distance < best) {
+                    second = best, secondRow = bestRow;
+                    best = distance, bestRow = t;
+                } else {
+                    second = distance, secondRow = t;
+                }
+            }
+        }
+        auto& pair = pairs[std::size_t(q)];
+        if (bestRow >= 0) pair.emplace_back(q, bestRow, float(best));
+        if (secondRow >= 0) pair.emplace_back(q, secondRow, float(second));
+    }
+    return pairs;
 }
 
 double cross(cv::Point2f o, cv::Point2f a, cv::Point2f b) {
@@ -248,41 +336,77 @@ std::vector<std::size_t> Recogniser::shortlist(const cv::Mat& descriptors) const
 
 std::optional<Recognition> Recogniser::verify(std::size_t index, const Features& photo) const {
     const PageFeatures& page = pages_[index];
-    cv::BFMatcher matcher(cv::NORM_HAMMING);
-    std::vector<std::vector<cv::DMatch>> pairs;
-    matcher.knnMatch(photo.descriptors, page.descriptors, pairs, 2);
+    const auto pairs = nearestTwo(photo.descriptors, page.descriptors);
     std::vector<cv::Point2f> from, to;
     std::vector<int> pagePoint;
+    std::vector<float> distance;
     for (const auto& pair : pairs) {
         if (pair.empty() || pair[0].distance > kMaxDistance) continue;
         if (pair.size() == 2 && pair[0].distance >= settings_.ratio * pair[1].distance) continue;
         from.push_back(page.points[std::size_t(pair[0].trainIdx)]);
         to.push_back(photo.points[std::size_t(pair[0].queryIdx)]);
         pagePoint.push_back(pair[0].trainIdx);
+        distance.push_back(pair[0].distance);
     }
     if (int(from.size()) < settings_.minInliers) return std::nullopt;
     std::vector<unsigned char> inlierMask;
     // Classic RANSAC: the locally optimised variants settle more often on the dense, nearly
     // collinear matches of a masthead line, whose homography says nothing about the rest.
-    const cv::Mat homography =
+    cv::Mat homography =
         cv::findHomography(from, to, cv::RANSAC, settings_.reprojection, inlierMask, 500, 0.995);
-    if (!plausibleView(homography, page.size, photo.size)) return std::nullopt;
-
-    // Several photo points matched to one page point count once.
-    std::unordered_set<int> agreeing;
-    std::vector<cv::Point2f> agreeingPoints;
-    for (std::size_t i = 0; i < inlierMask.size(); ++i)
-        if (inlierMask[i] && agreeing.insert(pagePoint[i]).second)
-            agreeingPoints.push_back(from[i]);
-    const int inliers = int(agreeing.size());
-    if (inliers < settings_.minInliers) return std::nullopt;
-    // Matches bunched in one spot are a word or a logo that several pages share.
     std::vector<cv::Point2f> hull;
-    cv::convexHull(agreeingPoints, hull);
-    if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) return std::nullopt;
+    int inliers = 0;
+    // The matches that agree with the homography, several photo points matched to one page point
+    // counting once, and the hull they span on the page; false when they are too few.
+    const auto agree = [&] {
+        std::unordered_set<int> agreeing;
+        std::vector<cv::Point2f> agreeingPoints;
+        for (std::size_t i = 0; i < inlierMask.size(); ++i)
+            if (inlierMask[i] && agreeing.insert(pagePoint[i]).second)
+                agreeingPoints.push_back(from[i]);
+        inliers = int(agreeing.size());
+        if (inliers < settings_.minInliers) return false;
+        cv::convexHull(agreeingPoints, hull);
+        return true;
+    };
+    if (!plausibleView(homography, page.size, photo.size) || !agree()) return std::nullopt;
+    // Matches bunched in one spot are a word or a logo that several pages share; but a bold
+    // headline can also outnumber the rest of a page's matches so that RANSAC settles on it alone.
+    // Fitted again with at most a few of the closest matches from each part of the page, the rest
+    // of the page gets its say; every match is then judged by that fit.
+    const bool bunched = cv::contourArea(hull) < settings_.minSpread * page.size.area();
+    if (bunched) {
+        constexpr int kCells = 8, kPerCell = 4;
+        std::vector<std::size_t> order(from.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return distance[a] < distance[b]; });
+        std::vector<int> taken(kCells * kCells, 0);
+        std::vector<cv::Point2f> spreadFrom, spreadTo;
+        for (std::size_t i : order) {
+            const int column = std::clamp(int(kCells * from[i].x / page.size.width), 0, kCells - 1);
+            const int row = std::clamp(int(kCells * from[i].y / page.size.height), 0, kCells - 1);
+            if (taken[std::size_t(row * kCells + column)]++ >= kPerCell) continue;
+            spreadFrom.push_back(from[i]);
+            spreadTo.push_back(to[i]);
+        }
+        if (int(spreadFrom.size()) < settings_.minInliers) return std::nullopt;
+        homography = cv::findHomography(spreadFrom, spreadTo, cv::RANSAC, settings_.reprojection,
+                                        cv::noArray(), 500, 0.995);
+        if (!plausibleView(homography, page.size, photo.size)) return std::nullopt;
+        std::vector<cv::Point2f> seen;
+        cv::perspectiveTransform(from, seen, homography);
+        for (std::size_t i = 0; i < from.size(); ++i)
+            inlierMask[i] = cv::norm(seen[i] - to[i]) <= settings_.reprojection;
+        if (!agree()) return std::nullopt;
+        if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) return std::nullopt;
+    }
     // Pages of one layout share the corners of their frames and boxes; their content differs.
     const double alike = resemblance(page.look, page.size, homography, photo.grey);
-    if (alike < settings_.minResemblance && inliers < settings_.sureInliers) return std::nullopt;
+    // Many agreeing matches vouch for the page on their own, unless they first bunched in one spot:
+    // a page that shares only its masthead and top band has as many.
+    if (alike < settings_.minResemblance && (inliers < settings_.sureInliers || bunched))
+        return std::nullopt;
     const double score =
         0.5 * std::clamp(alike, 0.0, 1.0) + 0.5 * double(inliers) / (inliers + 30.0);
     return Recognition{index, inliers, score};

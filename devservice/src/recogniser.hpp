@@ -22,7 +22,8 @@ struct RecogniserSettings {
     int pageFeatures = 500;   // kept per catalogue page
     int photoFeatures = 1000; // looked for in a photo
     int pageLongSide = 640;   // pages and photos are scaled to these before features are taken
-    int photoLongSide = 640;
+    int photoLongSide = 900;  // larger: a page that fills a third of the photo still shows the
+                              // detail of the page's coarser features
     int lshTables = 8, lshKeyBits = 20, lshProbeLevel = 0; // the index over every page's features
     float ratio = 0.8f;          // nearest / second-nearest distance must be below this
     std::size_t candidates = 4;  // pages checked geometrically per photo
