@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
 #include <string>
+#include <tuple>
 #include <unordered_set>
 
 namespace kestrel::devservice {
@@ -44,6 +46,13 @@ constexpr double kEdgeMargin = 0.22;
 // A page has large areas of colour when those (darker than this share of the paper's brightness)
 // cover this share of it.
 constexpr double kColourLevel = 0.8, kColourShare = 0.2;
+// Focal lengths a photo can have been taken with, in its longer side: from a long lens to a wide
+// one. The camera's axis passes near the middle of the photo, or near the middle of the page when
+// the photo was cropped around it: within this share of the photo's sides of either. A homography
+// further than kCameraMisfit from every such camera is no view of the page.
+constexpr double kFocalRange[2] = {0.5, 2.5};
+constexpr double kCentreMargin = 0.1;
+constexpr double kCameraMisfit = 0.035;
 
 // Subtracts the local mean and divides by the local deviation, so that a page under a shadow, a
 // fall-off or a glare spot looks as it does under even light; blank paper stays near zero. Box
@@ -263,6 +272,63 @@ bool plausibleView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
            std::max(left, right) < 4 * std::min(left, right);
 }
 
+// How far the homography is from every view of a flat page that a camera with square pixels
+// takes: such a view is K [r1 r2 t] up to scale, so the first two columns of K^-1 H are
+// orthogonal and of equal length. The focal length is sought over lenses from long to wide and
+// the principal point around the middles of the photo and of the page seen in it; the misfit is
+// the smallest sum of the columns' log length ratio and the cosine of the angle between them.
+// Print scaled along one axis (a page set again at a smaller height but the same width) fits a
+// homography as well as the page itself but no camera.
+double cameraMisfit(const cv::Mat& homography, cv::Size page, cv::Size photo) {
+    const cv::Matx33d h(homography);
+    const double longSide = std::max(photo.width, photo.height);
+    const auto misfit = [&](double logFocal, double cx, double cy) {
+        const double f = longSide * std::exp(logFocal);
+        const cv::Vec3d c1((h(0, 0) - cx * h(2, 0)) / f, (h(1, 0) - cy * h(2, 0)) / f, h(2, 0));
+        const cv::Vec3d c2((h(0, 1) - cx * h(2, 1)) / f, (h(1, 1) - cy * h(2, 1)) / f, h(2, 1));
+        const double n1 = cv::norm(c1), n2 = cv::norm(c2);
+        if (n1 <= 0 || n2 <= 0) return 1e9;
+        return std::abs(std::log(n1 / n2)) + std::abs(c1.dot(c2)) / (n1 * n2);
+    };
+    std::vector<cv::Point2f> centre{{page.width / 2.0f, page.height / 2.0f}}, seen;
+    cv::perspectiveTransform(centre, seen, homography);
+    const double x0 = std::min(photo.width / 2.0, double(seen[0].x)) - kCentreMargin * photo.width;
+    const double x1 = std::max(photo.width / 2.0, double(seen[0].x)) + kCentreMargin * photo.width;
+    const double y0 =
+        std::min(photo.height / 2.0, double(seen[0].y)) - kCentreMargin * photo.height;
+    const double y1 =
+        std::max(photo.height / 2.0, double(seen[0].y)) + kCentreMargin * photo.height;
+    const double lowFocal = std::log(kFocalRange[0]), highFocal = std::log(kFocalRange[1]);
+    constexpr int kFocalSteps = 12, kCentreSteps = 6;
+    double best = 1e9, bestFocal = 0, bestX = 0, bestY = 0;
+    for (int i = 0; i <= kFocalSteps; ++i)
+        for (int gy = 0; gy <= kCentreSteps; ++gy)
+            for (int gx = 0; gx <= kCentreSteps; ++gx) {
+                const double logFocal = lowFocal + (highFocal - lowFocal) * i / kFocalSteps;
+                const double cx = x0 + (x1 - x0) * gx / kCentreSteps;
+                const double cy = y0 + (y1 - y0) * gy / kCentreSteps;
+                if (const double m = misfit(logFocal, cx, cy); m < best)
+                    best = m, bestFocal = logFocal, bestX = cx, bestY = cy;
+            }
+    // Then a pattern search from the best point of the grid, kept within the same bounds.
+    double stepFocal = (highFocal - lowFocal) / kFocalSteps, stepX = (x1 - x0) / kCentreSteps,
+           stepY = (y1 - y0) / kCentreSteps;
+    for (int round = 0; round < 40; ++round) {
+        bool moved = false;
+        for (const auto& [df, dx, dy] :
+             {std::tuple{1, 0, 0}, std::tuple{-1, 0, 0}, std::tuple{0, 1, 0}, std::tuple{0, -1, 0},
+              std::tuple{0, 0, 1}, std::tuple{0, 0, -1}}) {
+            const double logFocal = std::clamp(bestFocal + df * stepFocal, lowFocal, highFocal);
+            const double cx = std::clamp(bestX + dx * stepX, x0, x1);
+            const double cy = std::clamp(bestY + dy * stepY, y0, y1);
+            if (const double m = misfit(logFocal, cx, cy); m < best)
+                best = m, bestFocal = logFocal, bestX = cx, bestY = cy, moved = true;
+        }
+        if (!moved) stepFocal /= 2, stepX /= 2, stepY /= 2;
+    }
+    return best;
+}
+
 // The share of the photo's features whose nearest page feature is close and clearly nearer than
 // the second nearest: how much of the photo a page explains, before any geometry.
 double distinctiveShare(const cv::Mat& photo, const cv::Mat& page, float ratio) {
@@ -405,7 +471,12 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     const double alike = resemblance(page.look, page.size, homography, photo.grey);
     // Many agreeing matches vouch for the page on their own, unless they first bunched in one spot:
     // a page that shares only its masthead and top band has as many.
-    if (alike < settings_.minResemblance && (inliers < settings_.sureInliers || bunched))
+    // Without that many, the resemblance and the camera have to vouch for it: the same print set
+    // again at another height but the same width resembles the page as well, yet no camera sees it
+    // through that homography.
+    if ((inliers < settings_.sureInliers || bunched) &&
+        (alike < settings_.minResemblance ||
+         cameraMisfit(homography, page.size, photo.size) > kCameraMisfit))
         return std::nullopt;
     const double score =
         0.5 * std::clamp(alike, 0.0, 1.0) + 0.5 * double(inliers) / (inliers + 30.0);
