@@ -473,7 +473,8 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     // a page that shares only its masthead and top band has as many.
     // Without that many, the resemblance and the camera have to vouch for it: the same print set
     // again at another height but the same width resembles the page as well, yet no camera sees it
-    // through that homography.
+    // through that homography. Fits through many matches are not held to a camera: the matches
+    // often cover part of the page only and leave the perspective loose.
     if ((inliers < settings_.sureInliers || bunched) &&
         (alike < settings_.minResemblance ||
          cameraMisfit(homography, page.size, photo.size) > kCameraMisfit))
