@@ -82,7 +82,7 @@ struct Document {
 constexpr const char* kAbc = "/usr/share/doc/abcm2ps/examples/";
 constexpr const char* kPhotos = "/usr/share/backgrounds/mate/nature/";
 
-const std::array<Document, 18> kDocuments{{
+const std::array<Document, 21> kDocuments{{
     // Tuning part.
     {"R-intro", "/usr/share/R/doc/manual/R-intro.pdf", ""},
     {"R-data", "/usr/share/R/doc/manual/R-data.pdf", ""},
@@ -92,6 +92,10 @@ const std::array<Document, 18> kDocuments{{
     {"abc-sample", "sample.abc", "-s 1.0"},
     {"abc-sample-small", "sample.abc", "-s 0.85"},
     {"abc-sample2", "sample2.abc", "-s 1.0"},
+    // The tunes of a catalogue page engraved again at a smaller scale: the same page, smaller.
+    {"abc-sample-again", "sample.abc", "-s 0.85 -e 1-5"},
+    {"abc-sample-again-90", "sample.abc", "-s 0.9 -e 1-5"},
+    {"abc-sample2-again", "sample2.abc", "-s 0.85 -e 1-2"},
     // Held-out part.
     {"R-lang", "/usr/share/R/doc/manual/R-lang.pdf", ""},
     {"R-admin", "/usr/share/R/doc/manual/R-admin.pdf", ""},
@@ -141,6 +145,9 @@ const std::vector<RealPage> kRealPages{
     {"R-FAQ", 10, Part::Tuning, false},
     {"abc-sample-small", 1, Part::Tuning, false},
     {"abc-sample", 3, Part::Tuning, false},
+    {"abc-sample-again", 1, Part::Tuning, false},
+    {"abc-sample-again-90", 1, Part::Tuning, false},
+    {"abc-sample2-again", 1, Part::Tuning, false},
     {"asy-CAD", 3, Part::Tuning, false},
 
     {"R-lang", 1, Part::HeldOut, true},

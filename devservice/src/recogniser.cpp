@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -53,6 +54,9 @@ constexpr double kColourLevel = 0.8, kColourShare = 0.2;
 constexpr double kFocalRange[2] = {0.5, 2.5};
 constexpr double kCentreMargin = 0.1;
 constexpr double kCameraMisfit = 0.035;
+// The agreeing matches may lie this much further from the best camera view than from the
+// homography (root mean square, photo pixels): right pages stay under half a pixel.
+constexpr double kCameraStrain = 0.6;
 
 // Subtracts the local mean and divides by the local deviation, so that a page under a shadow, a
 // fall-off or a glare spot looks as it does under even light; blank paper stays near zero. Box
@@ -272,6 +276,13 @@ bool plausibleView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
            std::max(left, right) < 4 * std::min(left, right);
 }
 
+// The camera a homography is nearest to, and how near (the misfit); see cameraView.
+struct CameraView {
+    double misfit = 1e9;
+    double logFocal = 0, cx = 0, cy = 0;   // focal length in the photo's longer side, log
+    double x0 = 0, x1 = 0, y0 = 0, y1 = 0; // where the principal point was sought
+};
+
 // How far the homography is from every view of a flat page that a camera with square pixels
 // takes: such a view is K [r1 r2 t] up to scale, so the first two columns of K^-1 H are
 // orthogonal and of equal length. The focal length is sought over lenses from long to wide and
@@ -279,7 +290,7 @@ bool plausibleView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
 // the smallest sum of the columns' log length ratio and the cosine of the angle between them.
 // Print scaled along one axis (a page set again at a smaller height but the same width) fits a
 // homography as well as the page itself but no camera.
-double cameraMisfit(const cv::Mat& homography, cv::Size page, cv::Size photo) {
+CameraView cameraView(const cv::Mat& homography, cv::Size page, cv::Size photo) {
     const cv::Matx33d h(homography);
     const double longSide = std::max(photo.width, photo.height);
     const auto misfit = [&](double logFocal, double cx, double cy) {
@@ -292,41 +303,137 @@ double cameraMisfit(const cv::Mat& homography, cv::Size page, cv::Size photo) {
     };
     std::vector<cv::Point2f> centre{{page.width / 2.0f, page.height / 2.0f}}, seen;
     cv::perspectiveTransform(centre, seen, homography);
-    const double x0 = std::min(photo.width / 2.0, double(seen[0].x)) - kCentreMargin * photo.width;
-    const double x1 = std::max(photo.width / 2.0, double(seen[0].x)) + kCentreMargin * photo.width;
-    const double y0 =
-        std::min(photo.height / 2.0, double(seen[0].y)) - kCentreMargin * photo.height;
-    const double y1 =
-        std::max(photo.height / 2.0, double(seen[0].y)) + kCentreMargin * photo.height;
+    CameraView view;
+    view.x0 = std::min(photo.width / 2.0, double(seen[0].x)) - kCentreMargin * photo.width;
+    view.x1 = std::max(photo.width / 2.0, double(seen[0].x)) + kCentreMargin * photo.width;
+    view.y0 = std::min(photo.height / 2.0, double(seen[0].y)) - kCentreMargin * photo.height;
+    view.y1 = std::max(photo.height / 2.0, double(seen[0].y)) + kCentreMargin * photo.height;
     const double lowFocal = std::log(kFocalRange[0]), highFocal = std::log(kFocalRange[1]);
     constexpr int kFocalSteps = 12, kCentreSteps = 6;
-    double best = 1e9, bestFocal = 0, bestX = 0, bestY = 0;
+    const auto consider = [&](double logFocal, double cx, double cy) {
+        const double m = misfit(logFocal, cx, cy);
+        if (m >= view.misfit) return false;
+        view.misfit = m, view.logFocal = logFocal, view.cx = cx, view.cy = cy;
+        return true;
+    };
     for (int i = 0; i <= kFocalSteps; ++i)
         for (int gy = 0; gy <= kCentreSteps; ++gy)
-            for (int gx = 0; gx <= kCentreSteps; ++gx) {
-                const double logFocal = lowFocal + (highFocal - lowFocal) * i / kFocalSteps;
-                const double cx = x0 + (x1 - x0) * gx / kCentreSteps;
-                const double cy = y0 + (y1 - y0) * gy / kCentreSteps;
-                if (const double m = misfit(logFocal, cx, cy); m < best)
-                    best = m, bestFocal = logFocal, bestX = cx, bestY = cy;
-            }
+            for (int gx = 0; gx <= kCentreSteps; ++gx)
+                consider(lowFocal + (highFocal - lowFocal) * i / kFocalSteps,
+                         view.x0 + (view.x1 - view.x0) * gx / kCentreSteps,
+                         view.y0 + (view.y1 - view.y0) * gy / kCentreSteps);
     // Then a pattern search from the best point of the grid, kept within the same bounds.
-    double stepFocal = (highFocal - lowFocal) / kFocalSteps, stepX = (x1 - x0) / kCentreSteps,
-           stepY = (y1 - y0) / kCentreSteps;
+    double stepFocal = (highFocal - lowFocal) / kFocalSteps,
+           stepX = (view.x1 - view.x0) / kCentreSteps, stepY = (view.y1 - view.y0) / kCentreSteps;
     for (int round = 0; round < 40; ++round) {
         bool moved = false;
         for (const auto& [df, dx, dy] :
              {std::tuple{1, 0, 0}, std::tuple{-1, 0, 0}, std::tuple{0, 1, 0}, std::tuple{0, -1, 0},
               std::tuple{0, 0, 1}, std::tuple{0, 0, -1}}) {
-            const double logFocal = std::clamp(bestFocal + df * stepFocal, lowFocal, highFocal);
-            const double cx = std::clamp(bestX + dx * stepX, x0, x1);
-            const double cy = std::clamp(bestY + dy * stepY, y0, y1);
-            if (const double m = misfit(logFocal, cx, cy); m < best)
-                best = m, bestFocal = logFocal, bestX = cx, bestY = cy, moved = true;
+            moved |= consider(std::clamp(view.logFocal + df * stepFocal, lowFocal, highFocal),
+                              std::clamp(view.cx + dx * stepX, view.x0, view.x1),
+                              std::clamp(view.cy + dy * stepY, view.y0, view.y1));
         }
         if (!moved) stepFocal /= 2, stepX /= 2, stepY /= 2;
     }
-    return best;
+    return view;
+}
+
+// How much further the agreeing matches lie from the best view of the flat page through a camera
+// than from the homography (root mean square, photo pixels). The misfit judges the homography's
+// numbers, which matches over part of a page leave loose; this judges where the matches are. The
+// camera (focal length and principal point within the view's bounds, turn, position) starts from
+// the view and is refined by Levenberg-Marquardt.
+double cameraStrain(const std::vector<cv::Point2f>& from, const std::vector<cv::Point2f>& to,
+                    const cv::Mat& homography, const CameraView& view, cv::Size photo) {
+    const std::size_t n = from.size();
+    if (n == 0) return 0;
+    const double longSide = std::max(photo.width, photo.height);
+    // Parameters: log focal length, principal point, turn (Rodrigues), position.
+    using Camera = std::array<double, 9>;
+    Camera camera{view.logFocal, view.cx, view.cy};
+    {
+        const double f = longSide * std::exp(view.logFocal);
+        const cv::Matx33d a =
+            cv::Matx33d(f, 0, view.cx, 0, f, view.cy, 0, 0, 1).inv() * cv::Matx33d(homography);
+        const cv::Vec3d c1(a(0, 0), a(1, 0), a(2, 0)), c2(a(0, 1), a(1, 1), a(2, 1)),
+            c3(a(0, 2), a(1, 2), a(2, 2));
+        double scale = 2 / (cv::norm(c1) + cv::norm(c2));
+        if (c3[2] < 0) scale = -scale; // the page lies in front of the camera
+        // The nearest pair of orthonormal columns to the first two, and the third across them.
+        const cv::Matx32d columns(c1[0], c2[0], c1[1], c2[1], c1[2], c2[2]);
+        const cv::SVD svd(cv::Mat(columns * scale));
+        const cv::Mat nearest = svd.u * svd.vt;
+        const cv::Vec3d r1(nearest.col(0)), r2(nearest.col(1)), r3 = r1.cross(r2);
+        const cv::Matx33d turn(r1[0], r2[0], r3[0], r1[1], r2[1], r3[1], r1[2], r2[2], r3[2]);
+        cv::Vec3d rotation;
+        cv::Rodrigues(turn, rotation);
+        for (int i = 0; i < 3; ++i) camera[3 + i] = rotation[i], camera[6 + i] = c3[i] * scale;
+    }
+    const auto residuals = [&](const Camera& c, std::vector<double>& out) {
+        out.resize(2 * n);
+        cv::Matx33d turn;
+        cv::Rodrigues(cv::Vec3d(c[3], c[4], c[5]), turn);
+        const double f = longSide * std::exp(c[0]);
+        double sum = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const cv::Vec3d x =
+                turn * cv::Vec3d(from[i].x, from[i].y, 0) + cv::Vec3d(c[6], c[7], c[8]);
+            const double depth = std::max(x[2], 1e-9);
+            out[2 * i] = f * x[0] / depth + c[1] - to[i].x;
+            out[2 * i + 1] = f * x[1] / depth + c[2] - to[i].y;
+            sum += out[2 * i] * out[2 * i] + out[2 * i + 1] * out[2 * i + 1];
+        }
+        return sum;
+    };
+    const auto keepInBounds = [&](Camera& c) {
+        c[0] = std::clamp(c[0], std::log(kFocalRange[0]), std::log(kFocalRange[1]));
+        c[1] = std::clamp(c[1], view.x0, view.x1);
+        c[2] = std::clamp(c[2], view.y0, view.y1);
+    };
+    std::vector<double> error, moved;
+    double cost = residuals(camera, error), damping = 1e-3;
+    for (int iteration = 0; iteration < 30; ++iteration) {
+        cv::Mat jacobian(int(2 * n), 9, CV_64F);
+        for (int j = 0; j < 9; ++j) {
+            Camera nudged = camera;
+            const double step = j == 0  ? 1e-5
+                                : j < 3 ? 1e-3
+                                : j < 6 ? 1e-6
+                                        : 1e-5 * (std::abs(camera[std::size_t(j)]) + 1);
+            nudged[std::size_t(j)] += step;
+            residuals(nudged, moved);
+            for (std::size_t i = 0; i < 2 * n; ++i)
+                jacobian.at<double>(int(i), j) = (moved[i] - error[i]) / step;
+        }
+        const cv::Mat normal = jacobian.t() * jacobian, gradient = jacobian.t() * cv::Mat(error);
+        bool improved = false;
+        for (int attempt = 0; attempt < 8 && !improved; ++attempt) {
+            cv::Mat damped = normal.clone(), step;
+            for (int j = 0; j < 9; ++j) damped.at<double>(j, j) *= 1 + damping;
+            if (cv::solve(damped, -gradient, step, cv::DECOMP_CHOLESKY)) {
+                Camera next = camera;
+                for (std::size_t j = 0; j < 9; ++j) next[j] += step.at<double>(int(j));
+                keepInBounds(next);
+                if (const double nextCost = residuals(next, moved); nextCost < cost) {
+                    camera = next, cost = nextCost, error.swap(moved);
+                    damping = std::max(damping / 3, 1e-9);
+                    improved = true;
+                    continue;
+                }
+            }
+            damping *= 4;
+        }
+        if (!improved) break;
+    }
+    std::vector<cv::Point2f> seen;
+    cv::perspectiveTransform(from, seen, homography);
+    double fitted = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const cv::Point2f d = seen[i] - to[i];
+        fitted += double(d.x) * d.x + double(d.y) * d.y;
+    }
+    return std::sqrt(cost / double(n)) - std::sqrt(fitted / double(n));
 }
 
 // The share of the photo's features whose nearest page feature is close and clearly nearer than
@@ -473,11 +580,17 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     // a page that shares only its masthead and top band has as many.
     // Without that many, the resemblance and the camera have to vouch for it: the same print set
     // again at another height but the same width resembles the page as well, yet no camera sees it
-    // through that homography. Fits through many matches are not held to a camera: the matches
-    // often cover part of the page only and leave the perspective loose.
+    // through that homography. The homography's numbers are held to a camera only then: matches
+    // over part of a page leave its perspective loose. Where the matches lie is held to a camera
+    // always, which also refuses that print when a large photo of it gives many matches.
+    const CameraView view = cameraView(homography, page.size, photo.size);
     if ((inliers < settings_.sureInliers || bunched) &&
-        (alike < settings_.minResemblance ||
-         cameraMisfit(homography, page.size, photo.size) > kCameraMisfit))
+        (alike < settings_.minResemblance || view.misfit > kCameraMisfit))
+        return std::nullopt;
+    std::vector<cv::Point2f> agreedFrom, agreedTo;
+    for (std::size_t i = 0; i < inlierMask.size(); ++i)
+        if (inlierMask[i]) agreedFrom.push_back(from[i]), agreedTo.push_back(to[i]);
+    if (cameraStrain(agreedFrom, agreedTo, homography, view, photo.size) > kCameraStrain)
         return std::nullopt;
     const double score =
         0.5 * std::clamp(alike, 0.0, 1.0) + 0.5 * double(inliers) / (inliers + 30.0);

@@ -175,11 +175,22 @@ TEST(Recognition, UnevenLightKeepsThePageAndLookalikePagesAreRefused) {
     close.minScale = 0.8;
     level.maxScale = 0.6;
     level.maxTiltDegrees = 10;
+    const auto answered = [&](const cv::Mat& page, const devservice::synth::ShotRange& range) {
+        const auto photo = devservice::synth::photographPage(page, random, range);
+        return !recogniser.recognise(cv::imdecode(photo, cv::IMREAD_UNCHANGED), 1).empty();
+    };
     for (const auto& [page, range] : {std::pair{&edition, &close}, std::pair{&smaller, &level}})
-        for (int shot = 0; shot < 4; ++shot) {
-            const auto photo = devservice::synth::photographPage(*page, random, *range);
-            EXPECT_TRUE(recogniser.recognise(cv::imdecode(photo, cv::IMREAD_UNCHANGED), 1).empty());
-        }
+        for (int shot = 0; shot < 4; ++shot) EXPECT_FALSE(answered(*page, *range));
+    // The print set again narrower, shot large and nearly head-on: its matches pass 100, enough to
+    // vouch on their own, but lie where no camera puts them. Where they cover only part of the
+    // page a camera can still explain them, so most shots are refused, not every one.
+    cv::Mat narrower(samples[2].image.size(), samples[2].image.type(), cv::Scalar::all(255));
+    cv::Mat left = narrower.colRange(0, narrower.cols * 85 / 100);
+    cv::resize(samples[2].image, left, left.size(), 0, 0, cv::INTER_AREA);
+    close.maxTiltDegrees = 10;
+    int answers = 0;
+    for (int shot = 0; shot < 4; ++shot) answers += answered(narrower, close) ? 1 : 0;
+    EXPECT_LE(answers, 1);
 }
 
 } // namespace
