@@ -395,6 +395,7 @@ double cameraStrain(const std::vector<cv::Point2f>& from, const std::vector<cv::
     double cost = residuals(camera, error), damping = 1e-3;
     for (int iteration = 0; iteration < 30; ++iteration) {
         cv::Mat jacobian(int(2 * n), 9, CV_64F);
+        // Forward differences, each step small against its parameter's own scale.
         for (int j = 0; j < 9; ++j) {
             Camera nudged = camera;
             const double step = j == 0  ? 1e-5
