@@ -138,7 +138,7 @@ TEST(PictureSearch, VerifiedPagesComeFirstAndGuessesFollowBelowHalf) {
 // The check that a matched page is the one photographed: a hand's shadow or light falling to half
 // across the page does not make it refuse the page, while another page under the same masthead
 // and headline is refused however many matches the shared band gives, and so is the page's print
-// set again at a smaller height but the full width.
+// set again smaller along one axis, shot small or large.
 TEST(Recognition, UnevenLightKeepsThePageAndLookalikePagesAreRefused) {
     const auto& samples = samplePages();
     devservice::Recogniser recogniser;
