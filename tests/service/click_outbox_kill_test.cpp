@@ -3,6 +3,10 @@
 // left. No click that the first child had made may be lost. Duplicates are possible only where
 // the kill fell between the service counting a click and the report being removed; they are
 // counted and printed. KESTREL_KILL_TRIALS and KESTREL_KILL_CLICKS make the run longer.
+//
+// Each child is this test program started afresh (fork, then exec), told its part in the
+// environment: a plain forked copy of this process would inherit whatever lock one of the test
+// server's threads held at that moment (the allocator's, say) and could hang on it.
 #include "platform/http/test_server.hpp"
 #include "support/service_addresses.hpp"
 #include "support/temp_dir.hpp"
@@ -17,12 +21,16 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -36,17 +44,15 @@ int fromEnvironment(const char* name, int fallback) {
 }
 
 // What runs in each child: the library set up from scratch for the test server.
-void configure(const TempDir& dir, const TestServer& server) {
+void configure(const std::filesystem::path& dir, const std::string& url) {
     platform::UserDefaults::setStandard(platform::UserDefaults::openFile(dir / "settings.sqlite"));
-    useServiceAt(dir.path(), server.url(""));
+    useServiceAt(dir, url);
     platform::Bundle::setMainInfoDictionary({{"CFBundleShortVersionString", "1.0"}});
     KestrelLight::setApiKey("key-1");
 }
 
 // Clicks `clicks` times, writing each action identifier to `made` once the call has returned.
-[[noreturn]] void clickUntilKilled(const TempDir& dir, const TestServer& server, int trial,
-                                   int clicks, int made) {
-    configure(dir, server);
+[[noreturn]] void clickUntilKilled(int trial, int clicks, int made) {
     for (int i = 0; i < clicks; ++i) {
         const std::string action = "t" + std::to_string(trial) + "-" + std::to_string(i);
         Server::shared().clicksWithSessionId("s", action, [](auto, auto) {});
@@ -58,24 +64,52 @@ void configure(const TempDir& dir, const TestServer& server) {
 }
 
 // The restarted host: its outbox sends what the killed one left.
-[[noreturn]] void deliverLeftovers(const TempDir& dir, const TestServer& server) {
-    configure(dir, server);
+[[noreturn]] void deliverLeftovers() {
     const auto outbox = Server::shared().clickOutbox();
     for (int i = 0; i < 3000 && outbox && outbox->pendingCount() > 0; ++i)
         std::this_thread::sleep_for(10ms);
     ::_exit(outbox && outbox->pendingCount() == 0 ? 0 : 1);
 }
 
-pid_t inChild(const std::function<void()>& body) {
+// In a child started by startChild: plays the part its environment names, never returning.
+void playChildPart() {
+    const char* part = std::getenv("KESTREL_KILL_PART");
+    if (!part) return;
+    configure(std::getenv("KESTREL_KILL_DIR"), std::getenv("KESTREL_KILL_URL"));
+    if (std::string(part) == "deliver") deliverLeftovers();
+    clickUntilKilled(std::atoi(std::getenv("KESTREL_KILL_TRIAL")),
+                     std::atoi(std::getenv("KESTREL_KILL_CLICKS")),
+                     std::atoi(std::getenv("KESTREL_KILL_FD")));
+}
+
+// Starts this test program again with `part` added to its environment. Everything is built before
+// the fork, so that the forked copy only replaces itself.
+pid_t startChild(const std::vector<std::string>& part) {
+    std::vector<std::string> environment(part);
+    for (char** variable = environ; *variable; ++variable) environment.emplace_back(*variable);
+    const std::string filter =
+        std::string("--gtest_filter=") +
+        ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "." +
+        ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::vector<char*> arguments{const_cast<char*>("/proc/self/exe"),
+                                 const_cast<char*>(filter.c_str()),
+                                 const_cast<char*>("--gtest_brief=1"), nullptr};
+    std::vector<char*> variables;
+    for (std::string& variable : environment) variables.push_back(variable.data());
+    variables.push_back(nullptr);
     std::fflush(stdout);
     const pid_t pid = ::fork();
-    if (pid == 0) body();
+    if (pid == 0) {
+        ::execve(arguments[0], arguments.data(), variables.data());
+        ::_exit(127);
+    }
     return pid;
 }
 
 } // namespace
 
 TEST(ClickOutboxKills, NoClickIsLostWhenTheProcessIsKilledAtARandomMoment) {
+    playChildPart();
     const int trials = fromEnvironment("KESTREL_KILL_TRIALS", 3);
     const int clicks = fromEnvironment("KESTREL_KILL_CLICKS", 1000);
     TempDir dir;
@@ -93,10 +127,14 @@ TEST(ClickOutboxKills, NoClickIsLostWhenTheProcessIsKilledAtARandomMoment) {
     for (int trial = 0; trial < trials; ++trial) {
         int pipe[2];
         ASSERT_EQ(::pipe(pipe), 0);
-        const pid_t clicker = inChild([&] {
-            ::close(pipe[0]);
-            clickUntilKilled(dir, server, trial, clicks, pipe[1]);
-        });
+        const std::vector<std::string> common{"KESTREL_KILL_DIR=" + dir.path().string(),
+                                              "KESTREL_KILL_URL=" + server.url("")};
+        std::vector<std::string> click(common);
+        click.insert(click.end(),
+                     {"KESTREL_KILL_PART=click", "KESTREL_KILL_TRIAL=" + std::to_string(trial),
+                      "KESTREL_KILL_CLICKS=" + std::to_string(clicks),
+                      "KESTREL_KILL_FD=" + std::to_string(pipe[1])});
+        const pid_t clicker = startChild(click);
         ::close(pipe[1]);
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 400));
         ::kill(clicker, SIGKILL);
@@ -110,7 +148,9 @@ TEST(ClickOutboxKills, NoClickIsLostWhenTheProcessIsKilledAtARandomMoment) {
              at = end + 1)
             made.insert(written.substr(at, end - at));
 
-        const pid_t restarted = inChild([&] { deliverLeftovers(dir, server); });
+        std::vector<std::string> deliver(common);
+        deliver.emplace_back("KESTREL_KILL_PART=deliver");
+        const pid_t restarted = startChild(deliver);
         int status = 0;
         ::waitpid(restarted, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "trial " << trial;
