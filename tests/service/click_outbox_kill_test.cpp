@@ -4,7 +4,7 @@
 // the kill fell between the service counting a click and the report being removed; they are
 // counted and printed. KESTREL_KILL_TRIALS and KESTREL_KILL_CLICKS make the run longer.
 //
-// Each child is this test program started afresh (fork, then exec), told its part in the
+// Each child is this test program started afresh (posix_spawn), told its part in the
 // environment: a plain forked copy of this process would inherit whatever lock one of the test
 // server's threads held at that moment (the allocator's, say) and could hang on it.
 #include "platform/http/test_server.hpp"
@@ -26,6 +26,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -82,27 +83,23 @@ void playChildPart() {
                      std::atoi(std::getenv("KESTREL_KILL_FD")));
 }
 
-// Starts this test program again with `part` added to its environment. Everything is built before
-// the fork, so that the forked copy only replaces itself.
+// Starts this test program again, running only this test, with `part` added to its environment.
 pid_t startChild(const std::vector<std::string>& part) {
     std::vector<std::string> environment(part);
     for (char** variable = environ; *variable; ++variable) environment.emplace_back(*variable);
-    const std::string filter =
-        std::string("--gtest_filter=") +
-        ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "." +
-        ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::vector<char*> arguments{const_cast<char*>("/proc/self/exe"),
-                                 const_cast<char*>(filter.c_str()),
-                                 const_cast<char*>("--gtest_brief=1"), nullptr};
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string program = "/proc/self/exe", brief = "--gtest_brief=1";
+    std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    std::vector<char*> arguments{program.data(), filter.data(), brief.data(), nullptr};
     std::vector<char*> variables;
     for (std::string& variable : environment) variables.push_back(variable.data());
     variables.push_back(nullptr);
     std::fflush(stdout);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execve(arguments[0], arguments.data(), variables.data());
-        ::_exit(127);
-    }
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, arguments.data(),
+                      variables.data()) != 0)
+        return -1;
     return pid;
 }
 
@@ -135,6 +132,7 @@ TEST(ClickOutboxKills, NoClickIsLostWhenTheProcessIsKilledAtARandomMoment) {
                       "KESTREL_KILL_CLICKS=" + std::to_string(clicks),
                       "KESTREL_KILL_FD=" + std::to_string(pipe[1])});
         const pid_t clicker = startChild(click);
+        ASSERT_GT(clicker, 0); // never kill(-1)
         ::close(pipe[1]);
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 400));
         ::kill(clicker, SIGKILL);
@@ -151,6 +149,7 @@ TEST(ClickOutboxKills, NoClickIsLostWhenTheProcessIsKilledAtARandomMoment) {
         std::vector<std::string> deliver(common);
         deliver.emplace_back("KESTREL_KILL_PART=deliver");
         const pid_t restarted = startChild(deliver);
+        ASSERT_GT(restarted, 0);
         int status = 0;
         ::waitpid(restarted, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "trial " << trial;
