@@ -375,8 +375,8 @@ int main(int argc, char** argv) {
         for (const cv::Mat& page : realCatalogue) recogniser.addPage(page);
         for (int i = fixedPages; i < size; ++i)
             recogniser.addPage(synth::paintPage(1000000 + std::uint64_t(i)));
-        // The LSH index draws its hash bits from OpenCV's shared generator: the same figures each
-        // run.
+        // The index draws its key bits from a fixed series; OpenCV's shared generator is reset too,
+        // so that the figures are the same each run.
         cv::theRNG() = cv::RNG(series);
         recogniser.build();
         const double buildSeconds = milliseconds(Clock::now() - buildStart) / 1000;

@@ -24,6 +24,11 @@ namespace {
 
 // ORB distances above this are chance resemblances, whatever the ratio test says.
 constexpr float kMaxDistance = 80.0f;
+// A photo feature votes for the page of its nearest catalogue feature only when that one is this
+// near. In a small catalogue a plain corner (a desk's edge, a bold rule, a picture's texture) often
+// has no rival near its nearest feature, so the ratio test lets it vote, and title pages and
+// pictures then crowd the right page out of the shortlist; a large catalogue supplies the rivals.
+constexpr float kVoteDistance = 60.0f;
 
 constexpr int kLookLongSide = 480;
 constexpr int kMinPhotoSide = 64;
@@ -492,7 +497,7 @@ std::vector<std::size_t> Recogniser::shortlist(const cv::Mat& descriptors) const
     for (int row = 0; row < indices.rows; ++row) {
         const int first = indices.at<int>(row, 0), second = indices.at<int>(row, 1);
         const float d1 = distancesF.at<float>(row, 0), d2 = distancesF.at<float>(row, 1);
-        if (first < 0 || std::size_t(first) >= owners_.size() || d1 > kMaxDistance) continue;
+        if (first < 0 || std::size_t(first) >= owners_.size() || d1 > kVoteDistance) continue;
         const std::uint32_t owner = owners_[std::size_t(first)];
         const bool distinctive = second < 0 || std::size_t(second) >= owners_.size() ||
                                  owners_[std::size_t(second)] == owner || d1 < settings_.ratio * d2;
