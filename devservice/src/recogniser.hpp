@@ -27,7 +27,7 @@ struct RecogniserSettings {
     int lshTables = 8, lshKeyBits = 20, lshProbeLevel = 0; // the index over every page's features
     float ratio = 0.8f;          // nearest / second-nearest distance must be below this
     std::size_t candidates = 4;  // pages checked geometrically per photo
-    int minInliers = 15;         // matches that must agree on the homography
+    int minInliers = 12;         // matches that must agree on the homography
     double reprojection = 5.0;   // RANSAC threshold, in photo pixels
     double minSpread = 0.03;     // area the agreeing matches span, as a share of the page
     double minResemblance = 0.6; // correlation of the page with the photo seen through the fit,
