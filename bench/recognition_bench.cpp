@@ -16,7 +16,7 @@
 //   recognition_bench [--photos-per-page N] [--sizes 0,1000] [--series N] [--real-part tuning]
 //       [--real-series N] [--real-shots N] [--photo LONG_SIDE,FEATURES]
 //       [--page LONG_SIDE,FEATURES] [--lsh TABLES,BITS,PROBE] [--dump FOLDER]
-//       [--verify MIN_RESEMBLANCE,SURE_INLIERS]
+//       [--verify MIN_RESEMBLANCE]
 // A size of 0 stands for the sample and real pages alone.
 #include "page_painter.hpp"
 #include "photo_simulator.hpp"
@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--dump") == 0)
             dump = argv[++i];
         else if (std::strcmp(argv[i], "--verify") == 0)
-            std::sscanf(argv[++i], "%lf,%d", &settings.minResemblance, &settings.sureInliers);
+            settings.minResemblance = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--photo") == 0)
             std::sscanf(argv[++i], "%d,%d", &settings.photoLongSide, &settings.photoFeatures);
         else if (std::strcmp(argv[i], "--page") == 0)

@@ -31,6 +31,11 @@ constexpr float kMaxDistance = 80.0f;
 constexpr float kVoteDistance = 60.0f;
 
 constexpr int kLookLongSide = 480;
+// A photo never shows print as sharply as the page it was rendered from: lens, focus, motion and
+// JPEG soften it. Page features are taken on the page softened by this much (Gaussian sigma, at the
+// working size), so that their descriptors lie nearer those of a photo's, for the index's votes and
+// the ratio test alike.
+constexpr double kPageSoftness = 0.8;
 constexpr int kMinPhotoSide = 64;
 // The window over which the paper's brightness is estimated, at a quarter of the working size:
 // about 7 % of the image, wider than print, narrower than a shadow or a fall-off.
@@ -188,8 +193,9 @@ cv::Mat flattenLight(const cv::Mat& grey) {
     return flat;
 }
 
-// Features of an image scaled down (never up) so that its longer side is at most longSide.
-Recogniser::Features takeFeatures(const cv::Mat& image, int longSide, int count) {
+// Features of an image scaled down (never up) so that its longer side is at most longSide, and
+// blurred by softness (no blur at 0) after its light is flattened; grey keeps the sharp copy.
+Recogniser::Features takeFeatures(const cv::Mat& image, int longSide, int count, double softness) {
     cv::Mat grey;
     if (image.channels() == 3)
         cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
@@ -203,6 +209,7 @@ Recogniser::Features takeFeatures(const cv::Mat& image, int longSide, int count)
     Recogniser::Features features;
     features.grey = grey;
     grey = flattenLight(grey);
+    if (softness > 0) cv::GaussianBlur(grey, grey, {0, 0}, softness);
     auto orb = cv::ORB::create(count, 1.2f, 8, 31, 0, 2, cv::ORB::HARRIS_SCORE, 31, 12);
     std::vector<cv::KeyPoint> keypoints;
     orb->detectAndCompute(grey, cv::noArray(), keypoints, features.descriptors);
@@ -463,7 +470,8 @@ Recogniser::Recogniser(RecogniserSettings settings) : settings_(settings) {}
 Recogniser::~Recogniser() = default;
 
 std::size_t Recogniser::addPage(const cv::Mat& image) {
-    Features features = takeFeatures(image, settings_.pageLongSide, settings_.pageFeatures);
+    Features features =
+        takeFeatures(image, settings_.pageLongSide, settings_.pageFeatures, kPageSoftness);
     pages_.push_back({std::move(features.points), std::move(features.descriptors), features.size,
                       lookOf(features.grey)});
     return pages_.size() - 1;
@@ -582,17 +590,13 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     }
     // Pages of one layout share the corners of their frames and boxes; their content differs.
     const double alike = resemblance(page.look, page.size, homography, photo.grey);
-    // Many agreeing matches vouch for the page on their own, unless they first bunched in one spot:
-    // a page that shares only its masthead and top band has as many.
-    // Without that many, the resemblance and the camera have to vouch for it: the same print set
-    // again at another height but the same width resembles the page as well, yet no camera sees it
-    // through that homography. The homography's numbers are held to a camera only then: matches
-    // over part of a page leave its perspective loose. Where the matches lie is held to a camera
-    // always, which also refuses that print when a large photo of it gives many matches.
+    // However many matches agree, the resemblance and the camera have to vouch for the page: a page
+    // that shares only its masthead and top band with it gives 150-200 agreeing matches, and the
+    // same print set again at another height but the same width resembles the page as well, yet no
+    // camera sees it through that homography. Where the matches lie is held to a camera too, which
+    // refuses that print when a large photo of it leaves the homography's numbers near a camera's.
     const CameraView view = cameraView(homography, page.size, photo.size);
-    if ((inliers < settings_.sureInliers || bunched) &&
-        (alike < settings_.minResemblance || view.misfit > kCameraMisfit))
-        return std::nullopt;
+    if (alike < settings_.minResemblance || view.misfit > kCameraMisfit) return std::nullopt;
     std::vector<cv::Point2f> agreedFrom, agreedTo;
     for (std::size_t i = 0; i < inlierMask.size(); ++i)
         if (inlierMask[i]) agreedFrom.push_back(from[i]), agreedTo.push_back(to[i]);
@@ -609,7 +613,8 @@ std::vector<Recognition> Recogniser::recognise(const cv::Mat& photo, std::size_t
     // A photo narrower than a feature's patch shows no page, and scaling it for the search would
     // leave no pixels at all.
     if (!index_ || std::min(photo.cols, photo.rows) < kMinPhotoSide) return found;
-    const Features features = takeFeatures(photo, settings_.photoLongSide, settings_.photoFeatures);
+    const Features features =
+        takeFeatures(photo, settings_.photoLongSide, settings_.photoFeatures, 0.0);
     if (features.descriptors.rows < settings_.minInliers) return found;
     for (std::size_t candidate : shortlist(features.descriptors)) {
         if (auto recognition = haveLook(candidate) ? verify(candidate, features) : std::nullopt) {

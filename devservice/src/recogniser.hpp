@@ -32,7 +32,6 @@ struct RecogniserSettings {
     double minSpread = 0.03;     // area the agreeing matches span, as a share of the page
     double minResemblance = 0.6; // correlation of the page with the photo seen through the fit,
                                  // both with the light evened out
-    int sureInliers = 100;       // this many agreeing matches need no resemblance
 };
 
 struct Recognition {

@@ -137,8 +137,8 @@ TEST(PictureSearch, VerifiedPagesComeFirstAndGuessesFollowBelowHalf) {
 
 // The check that a matched page is the one photographed: a hand's shadow or light falling to half
 // across the page does not make it refuse the page, while another page under the same masthead
-// and headline is refused however many matches the shared band gives, and so is the page's print
-// set again smaller along one axis, shot small or large.
+// and headline is refused however many matches the shared band gives, and the page's print set
+// again smaller along one axis, shot small or large, is refused in most shots.
 TEST(Recognition, UnevenLightKeepsThePageAndLookalikePagesAreRefused) {
     const auto& samples = samplePages();
     devservice::Recogniser recogniser;
@@ -166,8 +166,8 @@ TEST(Recognition, UnevenLightKeepsThePageAndLookalikePagesAreRefused) {
     cv::resize(devservice::synth::paintPage(6007), other, edition.size());
     const cv::Range lower(edition.rows / 4, edition.rows);
     other.rowRange(lower).copyTo(edition.rowRange(lower));
-    // It fits a homography, not a camera; shot small, so that its matches are too few to vouch on
-    // their own.
+    // It fits a homography, not a camera, though a camera tilted by about 30 degrees also sees
+    // print shortened to 0.85 of its height: shot small, the fit leaves room for that now and then.
     cv::Mat smaller(samples[2].image.size(), samples[2].image.type(), cv::Scalar::all(255));
     cv::Mat top = smaller.rowRange(0, smaller.rows * 85 / 100);
     cv::resize(samples[2].image, top, top.size(), 0, 0, cv::INTER_AREA);
@@ -179,16 +179,18 @@ TEST(Recognition, UnevenLightKeepsThePageAndLookalikePagesAreRefused) {
         const auto photo = devservice::synth::photographPage(page, random, range);
         return !recogniser.recognise(cv::imdecode(photo, cv::IMREAD_UNCHANGED), 1).empty();
     };
-    for (const auto& [page, range] : {std::pair{&edition, &close}, std::pair{&smaller, &level}})
-        for (int shot = 0; shot < 4; ++shot) EXPECT_FALSE(answered(*page, *range));
-    // The print set again narrower, shot large and nearly head-on: its matches pass 100, enough to
-    // vouch on their own, but lie where no camera puts them. Where they cover only part of the
-    // page a camera can still explain them, so most shots are refused, not every one.
+    for (int shot = 0; shot < 4; ++shot) EXPECT_FALSE(answered(edition, close));
+    int answers = 0;
+    for (int shot = 0; shot < 4; ++shot) answers += answered(smaller, level) ? 1 : 0;
+    EXPECT_LE(answers, 1);
+    // The print set again narrower, shot large and nearly head-on: its matches pass 100, yet lie
+    // where no camera puts them. Where they cover only part of the page a camera can still explain
+    // them, so most shots are refused, not every one.
     cv::Mat narrower(samples[2].image.size(), samples[2].image.type(), cv::Scalar::all(255));
     cv::Mat left = narrower.colRange(0, narrower.cols * 85 / 100);
     cv::resize(samples[2].image, left, left.size(), 0, 0, cv::INTER_AREA);
     close.maxTiltDegrees = 10;
-    int answers = 0;
+    answers = 0;
     for (int shot = 0; shot < 4; ++shot) answers += answered(narrower, close) ? 1 : 0;
     EXPECT_LE(answers, 1);
 }
