@@ -591,10 +591,11 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     // Pages of one layout share the corners of their frames and boxes; their content differs.
     const double alike = resemblance(page.look, page.size, homography, photo.grey);
     // However many matches agree, the resemblance and the camera have to vouch for the page: a page
-    // that shares only its masthead and top band with it gives 150-200 agreeing matches, and the
-    // same print set again at another height but the same width resembles the page as well, yet no
-    // camera sees it through that homography. Where the matches lie is held to a camera too, which
-    // refuses that print when a large photo of it leaves the homography's numbers near a camera's.
+    // that shares only its masthead and top band with it can give 150 agreeing matches and more,
+    // and the same print set again at another height but the same width resembles the page as well,
+    // yet no camera sees it through that homography. Where the matches lie is held to a camera too,
+    // which refuses that print when a large photo of it leaves the homography's numbers near a
+    // camera's.
     const CameraView view = cameraView(homography, page.size, photo.size);
     if (alike < settings_.minResemblance || view.misfit > kCameraMisfit) return std::nullopt;
     std::vector<cv::Point2f> agreedFrom, agreedTo;
