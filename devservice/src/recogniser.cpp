@@ -6,6 +6,7 @@
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <array>
@@ -64,6 +65,11 @@ constexpr double kColourLevel = 0.8, kColourShare = 0.2;
 constexpr double kFocalRange[2] = {0.5, 2.5};
 constexpr double kCentreMargin = 0.1;
 constexpr double kCameraMisfit = 0.035;
+// A fit whose resemblance falls short but not far (above kRefineFloor) is aligned again on the
+// look itself; the refined fit counts only when it clears the bar by kRefinedMargin, since an
+// alignment free to follow the photo lifts any page of print a little, the same music engraved at
+// another scale most of all.
+constexpr double kRefineFloor = 0.3, kRefinedMargin = 0.12;
 // The agreeing matches may lie this much further from the best camera view than from the
 // homography (root mean square, photo pixels): right pages stay under half a pixel.
 constexpr double kCameraStrain = 0.6;
@@ -140,30 +146,39 @@ std::vector<cv::Point2f> seenCorners(cv::Size size, const cv::Mat& homography) {
     return seen;
 }
 
+cv::Mat scaling(double factor) { return cv::Mat(cv::Matx33d(factor, 0, 0, 0, factor, 0, 0, 0, 1)); }
+
+// The photo brought back into a frame over the page through toPhoto (as floats), and where the
+// photo shows the page in it, away from the photo's edges.
+std::pair<cv::Mat, cv::Mat> bringBack(const cv::Mat& photoGrey, const cv::Mat& toPhoto,
+                                      cv::Size frame) {
+    cv::Mat unwarped, shown;
+    cv::warpPerspective(photoGrey, unwarped, toPhoto, frame,
+                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+    cv::warpPerspective(cv::Mat(photoGrey.size(), CV_8U, cv::Scalar(255)), shown, toPhoto, frame,
+                        cv::INTER_NEAREST | cv::WARP_INVERSE_MAP);
+    unwarped.convertTo(unwarped, CV_32F);
+    cv::erode(shown, shown, cv::Mat(), {-1, -1}, 2);
+    return {unwarped, shown};
+}
+
 // Correlation of the page's look with the photo brought back into the page's frame through the
 // homography, both evened out, over the part of the page the photo shows. Both are first blurred
 // to the detail the photo can show of the page, so that a distant shot is not held to print it
 // cannot resolve.
 double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& homography,
                    const cv::Mat& photoGrey) {
-    const double factor = double(pageLook.cols) / pageSize.width;
-    const cv::Matx33d toLook(factor, 0, 0, 0, factor, 0, 0, 0, 1);
-    const cv::Mat lookToPhoto = homography * cv::Mat(toLook.inv());
+    const cv::Mat lookToPhoto = homography * scaling(double(pageLook.cols) / pageSize.width).inv();
     const std::vector<cv::Point2f> seen = seenCorners(pageLook.size(), lookToPhoto);
     const double photoPixelsPerLookPixel =
         std::sqrt(std::abs(cv::contourArea(seen)) / double(pageLook.total()));
     const double detail = std::max(1.0, kDetail / std::max(photoPixelsPerLookPixel, 1e-3));
 
-    cv::Mat unwarped, shown, page;
-    cv::warpPerspective(photoGrey, unwarped, lookToPhoto, pageLook.size(),
-                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-    cv::warpPerspective(cv::Mat(photoGrey.size(), CV_8U, cv::Scalar(255)), shown, lookToPhoto,
-                        pageLook.size(), cv::INTER_NEAREST | cv::WARP_INVERSE_MAP);
-    unwarped.convertTo(unwarped, CV_32F);
+    auto [unwarped, shown] = bringBack(photoGrey, lookToPhoto, pageLook.size());
     cv::GaussianBlur(unwarped, unwarped, {0, 0}, detail);
+    cv::Mat page;
     pageLook.convertTo(page, CV_32F);
     cv::GaussianBlur(page, page, {0, 0}, detail);
-    cv::erode(shown, shown, cv::Mat(), {-1, -1}, 2);
     if (std::size_t(cv::countNonZero(shown)) < pageLook.total() / 5) return 0;
     // Under even light the plain correlation also counts large areas of colour, which evening out
     // flattens, so either may vouch for a page that has them. Evening out lifts the resemblance of
@@ -176,6 +191,32 @@ double resemblance(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& ho
     const double even = correlation(evenOut(page), evenOut(unwarped), shown);
     const double edges = edgeAgreement(page, unwarped, shown);
     return std::max({even - kEvenMargin, even >= kEvenFloor ? plain : 0.0, edges - kEdgeMargin});
+}
+
+// The homography aligned again by the pictures themselves: the page's look and the photo brought
+// back through the homography, both evened out, at half the look's size, are brought to agree by
+// maximising their correlation (ECC). Where the matches cover only part of a page (its picture,
+// its headline), their fit drifts over the rest and the resemblance falls with it. Empty when the
+// two never come to correlate.
+cv::Mat refineOnLook(const cv::Mat& pageLook, cv::Size pageSize, const cv::Mat& homography,
+                     const cv::Mat& photoGrey) {
+    cv::Mat small;
+    cv::resize(pageLook, small, {}, 0.5, 0.5, cv::INTER_AREA);
+    small.convertTo(small, CV_32F);
+    const cv::Mat pageToSmall = scaling(0.5 * pageLook.cols / pageSize.width);
+    const cv::Mat smallToPhoto = homography * pageToSmall.inv();
+    const auto [unwarped, shown] = bringBack(photoGrey, smallToPhoto, small.size());
+    cv::Mat warp = cv::Mat::eye(3, 3, CV_32F);
+    try {
+        cv::findTransformECC(evenOut(small), evenOut(unwarped), warp, cv::MOTION_HOMOGRAPHY,
+                             {cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 30, 1e-4}, shown, 5);
+    } catch (const cv::Exception&) {
+        return {};
+    }
+    // warp takes the small copy's points to the brought-back photo's, which smallToPhoto takes on
+    // to the photo.
+    warp.convertTo(warp, CV_64F);
+    return smallToPhoto * warp * pageToSmall;
 }
 
 // Divides the image by its paper's brightness, estimated as the brightest level around each pixel
@@ -589,14 +630,27 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
         if (cv::contourArea(hull) < settings_.minSpread * page.size.area()) return std::nullopt;
     }
     // Pages of one layout share the corners of their frames and boxes; their content differs.
-    const double alike = resemblance(page.look, page.size, homography, photo.grey);
+    double alike = resemblance(page.look, page.size, homography, photo.grey);
     // However many matches agree, the resemblance and the camera have to vouch for the page: a page
     // that shares only its masthead and top band with it can give 150 agreeing matches and more,
     // and the same print set again at another height but the same width resembles the page as well,
     // yet no camera sees it through that homography. Where the matches lie is held to a camera too,
     // which refuses that print when a large photo of it leaves the homography's numbers near a
     // camera's.
-    const CameraView view = cameraView(homography, page.size, photo.size);
+    CameraView view = cameraView(homography, page.size, photo.size);
+    // A fit a camera takes whose resemblance falls a little short is aligned again on the look;
+    // one no camera takes is not, since the alignment could bend print set at another scale into
+    // a camera's view.
+    if (alike < settings_.minResemblance && alike > kRefineFloor && view.misfit <= kCameraMisfit) {
+        const cv::Mat refined = refineOnLook(page.look, page.size, homography, photo.grey);
+        if (!refined.empty() && plausibleView(refined, page.size, photo.size)) {
+            const double refinedAlike = resemblance(page.look, page.size, refined, photo.grey);
+            const CameraView refinedView = cameraView(refined, page.size, photo.size);
+            if (refinedAlike >= settings_.minResemblance + kRefinedMargin &&
+                refinedView.misfit <= kCameraMisfit)
+                homography = refined, alike = refinedAlike, view = refinedView;
+        }
+    }
     if (alike < settings_.minResemblance || view.misfit > kCameraMisfit) return std::nullopt;
     std::vector<cv::Point2f> agreedFrom, agreedTo;
     for (std::size_t i = 0; i < inlierMask.size(); ++i)
