@@ -14,6 +14,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <memory>
+
 namespace kestrel::testing {
 namespace {
 
