@@ -644,11 +644,12 @@ std::optional<Recognition> Recogniser::verify(std::size_t index, const Features&
     if (alike < settings_.minResemblance && alike > kRefineFloor && view.misfit <= kCameraMisfit) {
         const cv::Mat refined = refineOnLook(page.look, page.size, homography, photo.grey);
         if (!refined.empty() && plausibleView(refined, page.size, photo.size)) {
+            // The camera is held to the refined fit by the check below.
             const double refinedAlike = resemblance(page.look, page.size, refined, photo.grey);
-            const CameraView refinedView = cameraView(refined, page.size, photo.size);
-            if (refinedAlike >= settings_.minResemblance + kRefinedMargin &&
-                refinedView.misfit <= kCameraMisfit)
-                homography = refined, alike = refinedAlike, view = refinedView;
+            if (refinedAlike >= settings_.minResemblance + kRefinedMargin) {
+                homography = refined, alike = refinedAlike;
+                view = cameraView(homography, page.size, photo.size);
+            }
         }
     }
     if (alike < settings_.minResemblance || view.misfit > kCameraMisfit) return std::nullopt;
